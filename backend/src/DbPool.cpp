@@ -1,0 +1,75 @@
+#include "DbPool.h"
+
+namespace oxle::backend {
+
+DbPool::DbPool(std::string conninfo, int size) : m_conninfo(std::move(conninfo)), m_free(size < 1 ? 1 : size) {}
+
+DbPool::~DbPool()
+{
+    std::lock_guard lock(m_mutex);
+    for (PGconn *conn : m_idle)
+        PQfinish(conn);
+    m_idle.clear();
+}
+
+DbPool::Lease::Lease(Lease &&other) noexcept : m_pool(other.m_pool), m_conn(other.m_conn)
+{
+    other.m_pool = nullptr;
+    other.m_conn = nullptr;
+}
+
+DbPool::Lease::~Lease()
+{
+    if (m_pool)
+        m_pool->release(m_conn);
+}
+
+DbPool::Lease DbPool::acquire()
+{
+    PGconn *conn = nullptr;
+    {
+        std::unique_lock lock(m_mutex);
+        m_available.wait(lock, [this] { return m_free > 0; });
+        --m_free;
+        if (!m_idle.empty()) {
+            conn = m_idle.back();
+            m_idle.pop_back();
+        }
+    }
+    // Connecting or resetting happens outside the lock so that one slow connect does not stall the others.
+    if (!conn) {
+        conn = PQconnectdb(m_conninfo.c_str());
+    } else if (PQstatus(conn) != CONNECTION_OK) {
+        PQreset(conn);
+    }
+    if (conn && PQstatus(conn) != CONNECTION_OK) {
+        PQfinish(conn);
+        conn = nullptr;
+    }
+    return Lease(this, conn);
+}
+
+void DbPool::release(PGconn *conn)
+{
+    if (conn) {
+        // A connection left inside a transaction (a request that failed half-way) must not carry its role
+        // or claims into the next request; roll it back, and drop it when that does not bring it back to idle.
+        if (PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) != PQTRANS_IDLE) {
+            PGresult *res = PQexec(conn, "ROLLBACK");
+            PQclear(res);
+        }
+        if (PQstatus(conn) != CONNECTION_OK || PQtransactionStatus(conn) != PQTRANS_IDLE) {
+            PQfinish(conn);
+            conn = nullptr;
+        }
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        if (conn)
+            m_idle.push_back(conn);
+        ++m_free;
+    }
+    m_available.notify_one();
+}
+
+}
