@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+namespace oxle::backend {
+
+// HS256 JSON Web Tokens, the only algorithm the backend issues or accepts.
+
+// Signs `claims` with `secret` and answers the compact serialisation (header.payload.signature).
+QByteArray signHs256(const QJsonObject &claims, const QByteArray &secret);
+
+struct JwtCheck {
+    bool ok = false;
+    QJsonObject claims;
+    QString code;    // PGRST301 (malformed, bad signature, not yet valid) or PGRST303 (expired)
+    QString message;
+};
+
+// Allowed clock difference when checking exp, nbf and iat.
+inline constexpr qint64 kJwtClockSkewSeconds = 30;
+
+// Checks structure, algorithm (HS256 only; "none" and everything else are refused), signature and the time
+// claims against `nowSeconds`. The claims are only returned when every check passes.
+JwtCheck verifyHs256(const QByteArray &token, const QByteArray &secret, qint64 nowSeconds);
+
+// base64url without padding, as used inside tokens.
+QByteArray base64UrlEncode(const QByteArray &data);
+// Answers false for characters outside the base64url alphabet.
+bool base64UrlDecode(const QByteArray &text, QByteArray *out);
+
+} // namespace oxle::backend
