@@ -3,6 +3,7 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 
+#include <cmath>
 #include <limits>
 
 namespace oxle {
@@ -102,12 +103,15 @@ const char *readInteger(const QJsonValue &value, qint64 &out)
 {
     if (!value.isDouble())
         return "expected an integer";
-    // toInteger() is exact for integer literals and converts doubles only when they are integral and in range;
-    // otherwise it answers the default, so two different defaults tell a real minimum apart from a refusal.
+    // toInteger() is exact for values the parser kept as integers and converts a double only when it is
+    // integral and in range; otherwise it answers the default, so two defaults tell a real minimum from a refusal.
     constexpr qint64 minimum = std::numeric_limits<qint64>::min();
     const qint64 converted = value.toInteger(minimum);
-    if (converted == minimum && value.toInteger(0) != minimum)
-        return "expected an integer in the signed 64-bit range";
+    if (converted == minimum && value.toInteger(0) != minimum) {
+        const double number = value.toDouble();
+        return number == std::trunc(number) ? "expected an integer in the signed 64-bit range"
+                                            : "expected an integer";
+    }
     out = converted;
     return nullptr;
 }

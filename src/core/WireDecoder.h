@@ -6,11 +6,13 @@
 // of the wrong JSON type fails the whole response with a DecodeError naming the record index and the field;
 // an optional field that is absent or null decodes to none.
 //
-// Integers: Qt's parser keeps every integer literal that fits in a signed 64-bit integer exactly; other
-// numbers are doubles. An integer field accepts an exact integer, or a double with an integral value inside
-// the signed 64-bit range (such as 1500.0); fractions, strings, booleans and numbers outside that range are
-// rejected. A double literal of 2^53 or more cannot be exact, so such values only round-trip when the backend
-// writes them as plain integer literals (it does).
+// Integers: Qt's parser reads every number as a double first, then keeps it as an exact 64-bit integer when the
+// literal is an integer in range or the double is integral and in range. An integer field therefore accepts
+// 1500, 1500.0 and 15e2 alike and rejects fractions, strings, booleans and numbers outside the signed 64-bit
+// range. The limit of doubles shows only at the edges: a literal whose fraction is below the double's spacing
+// (4503599627370496.5, beyond 2^52) or that lies within rounding distance below -2^63 is taken as the nearest
+// integer, and a non-integer literal beyond 2^53 may already be rounded. The backend writes bigint columns as
+// plain integer literals, which are always exact.
 
 #include "core/Errors.h"
 #include "core/Records.h"
