@@ -1,0 +1,228 @@
+// oxle-backend: the local stand-in for the hosted service (REST, sign-in, enrichment) over PostgreSQL.
+
+#include "Context.h"
+#include "DbPool.h"
+#include "RestRoutes.h"
+
+#if __has_include("AuthRoutes.h")
+#include "AuthRoutes.h"
+#define OXLE_HAVE_AUTH_ROUTES 1
+#endif
+#if __has_include("EnrichmentWorker.h")
+#include "EnrichmentWorker.h"
+#define OXLE_HAVE_ENRICHMENT 1
+#endif
+
+#include <httplib.h>
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <pthread.h>
+#include <string>
+#include <thread>
+
+namespace {
+
+using oxle::backend::Context;
+
+struct Options {
+    std::string host = "127.0.0.1";
+    int port = 54321;
+    std::string db;
+    QString jwtSecretFile;
+    QString anonKeyFile;
+    QString serviceKeyFile;
+    int poolSize = 8;
+};
+
+[[noreturn]] void usage(const char *message)
+{
+    std::fprintf(stderr,
+                 "oxle-backend: %s\n"
+                 "usage: oxle-backend --db CONNINFO --jwt-secret-file PATH --anon-key-file PATH "
+                 "--service-key-file PATH\n"
+                 "       [--listen HOST:PORT] [--access-token-ttl SECONDS] [--enrichment-interval-ms N]\n"
+                 "       [--refresh-reuse-interval SECONDS] [--pool-size N] [--public-url URL] [--site-url URL]\n"
+                 "       [--max-body-bytes N] [--max-rows N]\n",
+                 message);
+    std::exit(2);
+}
+
+qint64 number(const char *flag, const char *text, qint64 min)
+{
+    char *end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    if (!end || *end != '\0' || value < min)
+        usage((std::string("bad value for ") + flag).c_str());
+    return value;
+}
+
+// Secrets live in files so they never show up in the process list; surrounding whitespace is dropped.
+QByteArray readSecret(const QString &path, const char *what)
+{
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+        usage((std::string("cannot read the ") + what + " file").c_str());
+    const QByteArray value = file.readAll().trimmed();
+    if (value.isEmpty())
+        usage((std::string("the ") + what + " file is empty").c_str());
+    return value;
+}
+
+Options parse(int argc, char **argv, Context &ctx)
+{
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string flag = argv[i];
+        if (flag == "--help" || flag == "-h")
+            usage("help");
+        if (i + 1 >= argc)
+            usage((flag + " needs a value").c_str());
+        const char *value = argv[++i];
+        if (flag == "--listen") {
+            const std::string listen = value;
+            const size_t colon = listen.rfind(':');
+            if (colon == std::string::npos)
+                usage("--listen takes HOST:PORT");
+            o.host = listen.substr(0, colon);
+            o.port = int(number("--listen", listen.substr(colon + 1).c_str(), 0));
+        } else if (flag == "--db") {
+            o.db = value;
+        } else if (flag == "--jwt-secret-file") {
+            o.jwtSecretFile = QString::fromLocal8Bit(value);
+        } else if (flag == "--anon-key-file") {
+            o.anonKeyFile = QString::fromLocal8Bit(value);
+        } else if (flag == "--service-key-file") {
+            o.serviceKeyFile = QString::fromLocal8Bit(value);
+        } else if (flag == "--access-token-ttl") {
+            ctx.accessTokenTtl = number("--access-token-ttl", value, 1);
+        } else if (flag == "--enrichment-interval-ms") {
+            ctx.enrichmentIntervalMs = int(number("--enrichment-interval-ms", value, 10));
+        } else if (flag == "--refresh-reuse-interval") {
+            ctx.refreshReuseIntervalSeconds = number("--refresh-reuse-interval", value, 0);
+        } else if (flag == "--pool-size") {
+            o.poolSize = int(number("--pool-size", value, 1));
+        } else if (flag == "--public-url") {
+            ctx.publicUrl = QString::fromLocal8Bit(value);
+        } else if (flag == "--site-url") {
+            ctx.siteUrl = QString::fromLocal8Bit(value);
+        } else if (flag == "--max-body-bytes") {
+            ctx.maxBodyBytes = number("--max-body-bytes", value, 1);
+        } else if (flag == "--max-rows") {
+            ctx.maxRows = number("--max-rows", value, 1);
+        } else {
+            usage(("unknown option " + flag).c_str());
+        }
+    }
+    if (o.db.empty())
+        usage("--db is required");
+    ctx.jwtSecret = readSecret(o.jwtSecretFile, "JWT secret");
+    ctx.anonKey = QString::fromUtf8(readSecret(o.anonKeyFile, "anon key"));
+    ctx.serviceKey = QString::fromUtf8(readSecret(o.serviceKeyFile, "service key"));
+    if (ctx.publicUrl.isEmpty())
+        ctx.publicUrl = QStringLiteral("http://%1:%2").arg(QString::fromStdString(o.host)).arg(o.port);
+    if (ctx.siteUrl.isEmpty())
+        ctx.siteUrl = ctx.publicUrl;
+    return o;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Context ctx;
+    const Options options = parse(argc, argv, ctx);
+
+    // SIGTERM/SIGINT are taken by a dedicated thread (sigwait) so shutdown runs outside a signal handler.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    oxle::backend::DbPool pool(options.db, options.poolSize);
+    ctx.pool = &pool;
+
+    httplib::Server server;
+    // More HTTP threads than connections: idle keep-alive clients hold a thread, not a database connection.
+    const int threads = std::max(16, options.poolSize * 2);
+    server.new_task_queue = [threads] { return new httplib::ThreadPool(size_t(threads)); };
+    server.set_payload_max_length(size_t(ctx.maxBodyBytes));
+    server.set_keep_alive_timeout(2);
+    server.set_read_timeout(10);
+    server.set_write_timeout(10);
+
+    server.set_error_handler(httplib::Server::HandlerWithResponse([&ctx](const httplib::Request &,
+                                                                         httplib::Response &res) {
+        if (!res.body.empty())
+            return httplib::Server::HandlerResponse::Unhandled;
+        oxle::backend::ApiError e;
+        e.status = res.status;
+        if (res.status == 413) {
+            e.code = QStringLiteral("PGRST413");
+            e.message = QStringLiteral("Payload too large: the request body exceeds %1 bytes").arg(ctx.maxBodyBytes);
+        } else if (res.status == 404) {
+            e.code = QStringLiteral("PGRST125");
+            e.message = QStringLiteral("Invalid path specified in request URL");
+        } else if (res.status == 405) {
+            e.code = QStringLiteral("PGRST117");
+            e.message = QStringLiteral("Unsupported HTTP method");
+        } else {
+            e.message = QStringLiteral("The request could not be handled (HTTP %1)").arg(res.status);
+        }
+        oxle::backend::sendError(res, e);
+        return httplib::Server::HandlerResponse::Handled;
+    }));
+    server.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
+        oxle::backend::ApiError e;
+        e.status = 500;
+        e.code = QStringLiteral("PGRST000");
+        e.message = QStringLiteral("Internal server error");
+        oxle::backend::sendError(res, e);
+    });
+
+    oxle::backend::registerRestRoutes(server, ctx);
+#ifdef OXLE_HAVE_AUTH_ROUTES
+    oxle::backend::registerAuthRoutes(server, ctx);
+#endif
+
+    if (!server.bind_to_port(options.host, options.port)) {
+        std::fprintf(stderr, "oxle-backend: cannot listen on %s:%d\n", options.host.c_str(), options.port);
+        return 1;
+    }
+
+#ifdef OXLE_HAVE_ENRICHMENT
+    oxle::backend::EnrichmentWorker enrichment(ctx);
+    enrichment.start();
+#endif
+
+    std::atomic<bool> signalled = false;
+    std::thread signalThread([&server, &signalled, stopSignals] {
+        int sig = 0;
+        sigwait(&stopSignals, &sig);
+        signalled = true;
+        server.stop();
+    });
+
+    std::printf("oxle-backend: listening on http://%s:%d\n", options.host.c_str(), options.port);
+    std::fflush(stdout);
+    const bool ok = server.listen_after_bind();
+
+    // listen_after_bind() also returns when the socket fails; wake the signal thread so it can be joined.
+    if (!signalled)
+        pthread_kill(signalThread.native_handle(), SIGTERM);
+    signalThread.join();
+#ifdef OXLE_HAVE_ENRICHMENT
+    enrichment.stop();
+#endif
+    std::printf("oxle-backend: stopped\n");
+    return ok ? 0 : 1;
+}
