@@ -257,9 +257,12 @@ bool bearerClaims(const httplib::Request &req, httplib::Response &res, const Con
 
 } // namespace
 
-void registerAuthRoutes(httplib::Server &server, Context &ctx)
+void registerAuthRoutes(httplib::Server &server, Context &context)
 {
-    server.Get("/auth/v1/health", [&ctx](const httplib::Request &req, httplib::Response &res) {
+    // Handlers outlive this call: they hold the context's address, never a reference to this parameter.
+    Context *const ctxp = &context;
+    server.Get("/auth/v1/health", [ctxp](const httplib::Request &req, httplib::Response &res) {
+        Context &ctx = *ctxp;
         if (!checkApiKey(req, res, ctx))
             return;
         sendJson(res, 200,
@@ -269,7 +272,8 @@ void registerAuthRoutes(httplib::Server &server, Context &ctx)
     });
 
     // A browser navigation carries no apikey, so /authorize does not ask for one.
-    server.Get("/auth/v1/authorize", [&ctx](const httplib::Request &req, httplib::Response &res) {
+    server.Get("/auth/v1/authorize", [ctxp](const httplib::Request &req, httplib::Response &res) {
+        Context &ctx = *ctxp;
         const QString provider = param(req, "provider");
         if (!knownProvider(res, provider))
             return;
@@ -290,7 +294,8 @@ void registerAuthRoutes(httplib::Server &server, Context &ctx)
         sendSignInPage(res, ctx, 200, provider, target, QString(), QString());
     });
 
-    server.Post("/auth/v1/authorize", [&ctx](const httplib::Request &req, httplib::Response &res) {
+    server.Post("/auth/v1/authorize", [ctxp](const httplib::Request &req, httplib::Response &res) {
+        Context &ctx = *ctxp;
         const std::map<QString, QString> form = parseForm(req.body);
         const auto field = [&form](const char *name) {
             const auto it = form.find(QLatin1String(name));
@@ -312,7 +317,8 @@ void registerAuthRoutes(httplib::Server &server, Context &ctx)
         signInAndRedirect(res, ctx, email, provider, target);
     });
 
-    server.Post("/auth/v1/token", [&ctx](const httplib::Request &req, httplib::Response &res) {
+    server.Post("/auth/v1/token", [ctxp](const httplib::Request &req, httplib::Response &res) {
+        Context &ctx = *ctxp;
         if (!checkApiKey(req, res, ctx))
             return;
         if (param(req, "grant_type") != QLatin1String("refresh_token")) {
@@ -346,7 +352,8 @@ void registerAuthRoutes(httplib::Server &server, Context &ctx)
         }
     });
 
-    server.Get("/auth/v1/user", [&ctx](const httplib::Request &req, httplib::Response &res) {
+    server.Get("/auth/v1/user", [ctxp](const httplib::Request &req, httplib::Response &res) {
+        Context &ctx = *ctxp;
         if (!checkApiKey(req, res, ctx))
             return;
         QJsonObject claims;
@@ -362,7 +369,8 @@ void registerAuthRoutes(httplib::Server &server, Context &ctx)
             sendAuthError(res, 500, "unexpected_failure", "The user could not be read.");
     });
 
-    server.Post("/auth/v1/logout", [&ctx](const httplib::Request &req, httplib::Response &res) {
+    server.Post("/auth/v1/logout", [ctxp](const httplib::Request &req, httplib::Response &res) {
+        Context &ctx = *ctxp;
         if (!checkApiKey(req, res, ctx))
             return;
         QJsonObject claims;
@@ -376,7 +384,8 @@ void registerAuthRoutes(httplib::Server &server, Context &ctx)
         res.status = 204;
     });
 
-    const auto notFound = [&ctx](const httplib::Request &req, httplib::Response &res) {
+    const auto notFound = [ctxp](const httplib::Request &req, httplib::Response &res) {
+        Context &ctx = *ctxp;
         if (!checkApiKey(req, res, ctx))
             return;
         sendAuthError(res, 404, "not_found", "Not Found");

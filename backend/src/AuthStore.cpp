@@ -27,7 +27,8 @@ class Tx
 public:
     explicit Tx(DbPool *pool) : m_lease(pool->acquire())
     {
-        m_ok = m_lease.get() != nullptr && exec("begin") && exec("select set_config('role', 'service_role', true)")
+        m_ok = m_lease.get() != nullptr;
+        m_ok = m_ok && exec("begin") && exec("select set_config('role', 'service_role', true)")
             && exec("set local timezone to 'UTC'");
     }
     ~Tx()
