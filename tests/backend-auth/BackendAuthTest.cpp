@@ -1,7 +1,315 @@
+#include "BackendEnv.h"
+#include "Jwt.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <httplib.h>
+
+#include <future>
+
+using namespace oxle::backend;
+
+namespace {
+
+struct Session {
+    QString access;
+    QString refresh;
+};
+
+QMap<QString, QString> formFields(const QString &encoded, QStringList *keys = nullptr)
+{
+    QMap<QString, QString> fields;
+    for (const QString &piece : encoded.split('&', Qt::SkipEmptyParts)) {
+        const qsizetype eq = piece.indexOf('=');
+        const QString key = piece.left(eq);
+        QString value = piece.mid(eq + 1);
+        value.replace('+', ' ');
+        fields.insert(key, QUrl::fromPercentEncoding(value.toUtf8()));
+        if (keys)
+            *keys << key;
+    }
+    return fields;
+}
+
+} // namespace
+
 class BackendAuthTest : public QObject
 {
     Q_OBJECT
+
+    BackendEnv m_env = BackendEnv::fromEnvironment();
+    std::unique_ptr<httplib::Client> m_client;
+
+    httplib::Client &client()
+    {
+        if (!m_client) {
+            m_client = std::make_unique<httplib::Client>(m_env.url.toStdString());
+            m_client->set_follow_location(false);
+        }
+        return *m_client;
+    }
+
+    httplib::Result authorize(const QString &query)
+    {
+        return client().Get(("/auth/v1/authorize?" + query).toStdString());
+    }
+
+    Session signIn(const QString &email)
+    {
+        const auto res = authorize("provider=google&redirect_to=oxle%3A%2F%2Fauth-callback&login_hint="
+                                   + QUrl::toPercentEncoding(email));
+        if (!res || res->status != 302)
+            return {};
+        const QString location = QString::fromStdString(res->get_header_value("Location"));
+        const auto fields = formFields(location.mid(location.indexOf('#') + 1));
+        return {fields.value("access_token"), fields.value("refresh_token")};
+    }
+
+    httplib::Result refresh(const QString &token, httplib::Client *other = nullptr)
+    {
+        const std::string body = QJsonDocument(QJsonObject{{"refresh_token", token}}).toJson().toStdString();
+        httplib::Headers headers = {{"apikey", m_env.anonKey.toStdString()}};
+        return (other ? *other : client())
+            .Post("/auth/v1/token?grant_type=refresh_token", headers, body, "application/json");
+    }
+
+    static QJsonObject json(const httplib::Result &res)
+    {
+        return res ? QJsonDocument::fromJson(QByteArray::fromStdString(res->body)).object() : QJsonObject();
+    }
+
+    // Makes a revoked token look as if it was revoked long ago, beyond any reuse interval.
+    void ageToken(const QString &token)
+    {
+        PgConnPtr conn(PQconnectdb(m_env.db.toUtf8().constData()), &PQfinish);
+        QCOMPARE(PQstatus(conn.get()), CONNECTION_OK);
+        const QByteArray value = token.toUtf8();
+        const char *params[] = {value.constData()};
+        PgResultPtr res(PQexecParams(conn.get(),
+                                     "update auth.refresh_tokens set updated_at = now() - interval '1 hour' "
+                                     "where token = $1",
+                                     1, nullptr, params, nullptr, nullptr, 0),
+                        &PQclear);
+        QCOMPARE(QByteArray(PQcmdTuples(res.get())), QByteArray("1"));
+    }
+
+private slots:
+    void init() { OXLE_REQUIRE_BACKEND_ENV(m_env); }
+
+    void signInRedirectCarriesSortedFragment()
+    {
+        const auto res = authorize("provider=apple&redirect_to=oxle%3A%2F%2Fauth-callback&login_hint=Mixed.Case%40Example.org");
+        QVERIFY(res);
+        QCOMPARE(res->status, 302);
+        const QString location = QString::fromStdString(res->get_header_value("Location"));
+        QVERIFY2(location.startsWith("oxle://auth-callback#"), qPrintable(location.left(40)));
+        QStringList keys;
+        const auto fields = formFields(location.mid(location.indexOf('#') + 1), &keys);
+        QCOMPARE(keys, (QStringList{"access_token", "expires_at", "expires_in", "provider_token", "refresh_token",
+                                    "token_type"}));
+        QCOMPARE(fields.value("token_type"), QStringLiteral("bearer"));
+
+        const JwtCheck check = verifyHs256(fields.value("access_token").toUtf8(), m_env.jwtSecret(),
+                                           QDateTime::currentSecsSinceEpoch());
+        QVERIFY2(check.ok, qPrintable(check.message));
+        const QJsonObject c = check.claims;
+        const qint64 iat = c.value("iat").toInteger();
+        QCOMPARE(c.value("exp").toInteger() - iat, fields.value("expires_in").toLongLong());
+        QCOMPARE(c.value("exp").toInteger(), fields.value("expires_at").toLongLong());
+        QVERIFY(qAbs(iat - QDateTime::currentSecsSinceEpoch()) < 60);
+        QCOMPARE(c.value("iss").toString(), m_env.url + "/auth/v1");
+        QCOMPARE(c.value("aud").toString(), QStringLiteral("authenticated"));
+        QCOMPARE(c.value("role").toString(), QStringLiteral("authenticated"));
+        QCOMPARE(c.value("email").toString(), QStringLiteral("mixed.case@example.org"));
+        QCOMPARE(c.value("phone").toString(), QString());
+        QCOMPARE(c.value("aal").toString(), QStringLiteral("aal1"));
+        QCOMPARE(c.value("is_anonymous").toBool(true), false);
+        QVERIFY(!QUuid::fromString(c.value("sub").toString()).isNull());
+        QVERIFY(!QUuid::fromString(c.value("session_id").toString()).isNull());
+        QCOMPARE(c.value("app_metadata").toObject().value("providers").toArray().contains("apple"), true);
+        QCOMPARE(c.value("amr").toArray().first().toObject().value("method").toString(), QStringLiteral("oauth"));
+        QCOMPARE(c.value("user_metadata").toObject(), QJsonObject());
+
+        // The same address in another case is the same account.
+        const Session again = signIn("MIXED.case@example.org");
+        const JwtCheck second = verifyHs256(again.access.toUtf8(), m_env.jwtSecret(), QDateTime::currentSecsSinceEpoch());
+        QCOMPARE(second.claims.value("sub"), c.value("sub"));
+    }
+
+    void redirectTargets_data()
+    {
+        QTest::addColumn<QString>("redirectTo");
+        QTest::addColumn<bool>("allowed");
+        QTest::newRow("app callback") << "oxle://auth-callback" << true;
+        QTest::newRow("loopback ip") << "http://127.0.0.1:9999/cb?x=1" << true;
+        QTest::newRow("localhost") << "http://localhost/cb" << true;
+        QTest::newRow("ipv6 loopback") << "http://[::1]:8080/cb" << true;
+        QTest::newRow("foreign host") << "https://evil.example/cb" << false;
+        QTest::newRow("lookalike host") << "http://localhost.evil.example/cb" << false;
+        QTest::newRow("credentials trick") << "http://127.0.0.1@evil.example/" << false;
+        QTest::newRow("other app host") << "oxle://join/ABC" << false;
+        QTest::newRow("javascript") << "javascript:alert(1)" << false;
+    }
+
+    void redirectTargets()
+    {
+        QFETCH(QString, redirectTo);
+        QFETCH(bool, allowed);
+        const auto res = authorize("provider=google&cancel=1&redirect_to=" + QUrl::toPercentEncoding(redirectTo));
+        QVERIFY(res);
+        QCOMPARE(res->status, 302);
+        const QString location = QString::fromStdString(res->get_header_value("Location"));
+        if (allowed)
+            QVERIFY2(location.startsWith(QUrl(redirectTo).toString(QUrl::FullyEncoded)), qPrintable(location));
+        else
+            QVERIFY2(location.startsWith(m_env.url), qPrintable(location));
+    }
+
+    void cancelCarriesProviderError()
+    {
+        const auto res = authorize("provider=google&redirect_to=oxle%3A%2F%2Fauth-callback&cancel=1");
+        QVERIFY(res);
+        QCOMPARE(res->status, 302);
+        const QString location = QString::fromStdString(res->get_header_value("Location"));
+        const QString expected = "error=access_denied&error_description=The+user+cancelled+the+sign-in";
+        QCOMPARE(location, "oxle://auth-callback?" + expected + "#" + expected);
+    }
+
+    void formPostSignsInOrCancels()
+    {
+        const httplib::Params signInForm = {{"provider", "google"}, {"redirect_to", "oxle://auth-callback"},
+                                            {"email", "form.user@example.com"}, {"action", "signin"}};
+        auto res = client().Post("/auth/v1/authorize", signInForm);
+        QVERIFY(res);
+        QCOMPARE(res->status, 302);
+        QVERIFY(QString::fromStdString(res->get_header_value("Location")).contains("&refresh_token="));
+
+        const httplib::Params cancelForm = {{"provider", "google"}, {"redirect_to", "oxle://auth-callback"},
+                                            {"action", "cancel"}};
+        res = client().Post("/auth/v1/authorize", cancelForm);
+        QVERIFY(res);
+        QVERIFY(QString::fromStdString(res->get_header_value("Location")).contains("?error=access_denied"));
+    }
+
+    void pageEscapesEverythingEchoed()
+    {
+        const auto res = authorize("provider=google&redirect_to=http%3A%2F%2F127.0.0.1%2F%3Fq%3D%22%3E%3Cscript%3Ex"
+                                   "&login_hint=%3Cscript%3Ealert(1)%3C%2Fscript%3E%22");
+        QVERIFY(res);
+        QCOMPARE(res->status, 400); // not an address
+        const QString page = QString::fromStdString(res->body);
+        QVERIFY(page.contains("<form"));
+        QVERIFY(!page.contains("<script"));
+        QVERIFY(page.contains("&lt;script&gt;"));
+        QVERIFY(res->get_header_value("Content-Type").starts_with("text/html"));
+    }
+
+    void unknownProviderIsRefused()
+    {
+        const auto res = authorize("provider=github&redirect_to=oxle%3A%2F%2Fauth-callback&login_hint=a%40b.c");
+        QVERIFY(res);
+        QCOMPARE(res->status, 400);
+        QCOMPARE(json(res).value("error_code").toString(), QStringLiteral("validation_failed"));
+    }
+
+    void tokenEndpointErrors()
+    {
+        auto res = client().Post("/auth/v1/token?grant_type=refresh_token", R"({"refresh_token":"x"})",
+                                 "application/json");
+        QCOMPARE(res->status, 401);
+        QCOMPARE(json(res), (QJsonObject{{"message", "No API key found in request"}}));
+        res = client().Post("/auth/v1/token?grant_type=refresh_token", {{"apikey", "wrong"}},
+                            R"({"refresh_token":"x"})", "application/json");
+        QCOMPARE(res->status, 401);
+        QCOMPARE(json(res), (QJsonObject{{"message", "Invalid API key"}}));
+
+        res = refresh("no-such-token");
+        QCOMPARE(res->status, 400);
+        QCOMPARE(json(res), (QJsonObject{{"code", 400}, {"error_code", "refresh_token_not_found"},
+                                         {"msg", "Invalid Refresh Token: Refresh Token Not Found"}}));
+        res = client().Post("/auth/v1/token?grant_type=refresh_token", {{"apikey", m_env.anonKey.toStdString()}},
+                            "{not json", "application/json");
+        QCOMPARE(res->status, 400);
+        QCOMPARE(json(res).value("error_code").toString(), QStringLiteral("bad_json"));
+    }
+
+    void sequentialRotation()
+    {
+        const Session s = signIn("rotate@example.com");
+        QVERIFY(!s.refresh.isEmpty());
+        auto res = refresh(s.refresh);
+        QCOMPARE(res->status, 200);
+        const QJsonObject first = json(res);
+        QCOMPARE(first.value("token_type").toString(), QStringLiteral("bearer"));
+        QCOMPARE(first.value("user").toObject().value("email").toString(), QStringLiteral("rotate@example.com"));
+        QVERIFY(first.value("expires_at").toInteger() > QDateTime::currentSecsSinceEpoch());
+        const QString child = first.value("refresh_token").toString();
+        QVERIFY(!child.isEmpty() && child != s.refresh);
+
+        // The parent of the active token (a lost answer) gets that same token back.
+        res = refresh(s.refresh);
+        QCOMPARE(res->status, 200);
+        QCOMPARE(json(res).value("refresh_token").toString(), child);
+
+        res = refresh(child);
+        QCOMPARE(res->status, 200);
+        const QString grandchild = json(res).value("refresh_token").toString();
+        QVERIFY(grandchild != child);
+
+        // The first token, no longer the active one's parent, within the reuse interval: a fresh child.
+        res = refresh(s.refresh);
+        QCOMPARE(res->status, 200);
+        QVERIFY(json(res).value("refresh_token").toString() != grandchild);
+    }
+
+    void concurrentIdenticalRefreshesAgree()
+    {
+        const Session s = signIn("concurrent@example.com");
+        httplib::Client a(m_env.url.toStdString()), b(m_env.url.toStdString());
+        auto fa = std::async(std::launch::async, [&] { return refresh(s.refresh, &a); });
+        auto fb = std::async(std::launch::async, [&] { return refresh(s.refresh, &b); });
+        const auto ra = fa.get();
+        const auto rb = fb.get();
+        QCOMPARE(ra->status, 200);
+        QCOMPARE(rb->status, 200);
+        QCOMPARE(json(ra).value("refresh_token"), json(rb).value("refresh_token"));
+    }
+
+    void replayAfterIntervalRevokesFamily()
+    {
+        const Session s = signIn("replay@example.com");
+        const QString child = json(refresh(s.refresh)).value("refresh_token").toString();
+        const QString grandchild = json(refresh(child)).value("refresh_token").toString();
+        QVERIFY(!grandchild.isEmpty());
+        ageToken(s.refresh);
+
+        auto res = refresh(s.refresh);
+        QCOMPARE(res->status, 400);
+        QCOMPARE(json(res).value("error_code").toString(), QStringLiteral("refresh_token_already_used"));
+        // The legitimate holder's token died with the family.
+        res = refresh(grandchild);
+        QCOMPARE(res->status, 400);
+        QCOMPARE(json(res).value("error_code").toString(), QStringLiteral("refresh_token_already_used"));
+    }
+
+    void userEndpoint()
+    {
+        const Session s = signIn("whoami@example.com");
+        const auto res = client().Get("/auth/v1/user", {{"apikey", m_env.anonKey.toStdString()},
+                                                         {"Authorization", ("Bearer " + s.access).toStdString()}});
+        QCOMPARE(res->status, 200);
+        QCOMPARE(json(res).value("email").toString(), QStringLiteral("whoami@example.com"));
+        const auto anon = client().Get("/auth/v1/user", {{"apikey", m_env.anonKey.toStdString()},
+                                                          {"Authorization", ("Bearer " + m_env.anonKey).toStdString()}});
+        QVERIFY(anon->status == 401 || anon->status == 403);
+    }
 };
+
 QTEST_GUILESS_MAIN(BackendAuthTest)
 #include "BackendAuthTest.moc"
