@@ -1,0 +1,156 @@
+#include "core/Transport.h"
+
+#include "core/Errors.h"
+
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QStringDecoder>
+
+#include <QCoro/QCoroNetworkReply>
+
+#include <memory>
+
+namespace oxle {
+
+namespace {
+
+struct ReplyDeleter
+{
+    void operator()(QNetworkReply *reply) const
+    {
+        if (reply)
+            reply->deleteLater();
+    }
+};
+
+const QByteArray preferMinimal = QByteArrayLiteral("return=minimal");
+const QByteArray preferMerge = QByteArrayLiteral("return=minimal,resolution=merge-duplicates");
+
+} // namespace
+
+Transport::Transport(QNetworkAccessManager *network, BackendConfig config)
+    : m_network(network)
+    , m_config(std::move(config))
+{
+}
+
+QString Transport::encodeQuery(const QueryItems &query)
+{
+    QString out;
+    for (const auto &[name, value] : query) {
+        if (!out.isEmpty())
+            out += QLatin1Char('&');
+        // Everything outside the unreserved set is escaped: "+" becomes %2B (a bare "+"
+        // would arrive as a space), "&", "=" and "#" cannot cut the item short, and the
+        // backend's own syntax characters ("," "(" ")" ".") survive its full decoding.
+        out += QString::fromLatin1(QUrl::toPercentEncoding(name));
+        out += QLatin1Char('=');
+        out += QString::fromLatin1(QUrl::toPercentEncoding(value));
+    }
+    return out;
+}
+
+QUrl Transport::restUrl(const QString &path, const QueryItems &query) const
+{
+    QUrl url(m_config.restRoot() + path);
+    if (!query.isEmpty())
+        url.setQuery(encodeQuery(query), QUrl::StrictMode);
+    return url;
+}
+
+QNetworkRequest Transport::makeRequest(const QUrl &url, const OxleSession &session, const QByteArray &prefer,
+                                       bool withContentType) const
+{
+    QNetworkRequest request(url);
+    request.setTransferTimeout(m_config.timeoutMs);
+    request.setRawHeader("apikey", m_config.anonKey.toUtf8());
+    request.setRawHeader("Authorization", "Bearer " + session.accessToken.toUtf8());
+    if (withContentType)
+        request.setRawHeader("Content-Type", "application/json");
+    if (!prefer.isEmpty())
+        request.setRawHeader("Prefer", prefer);
+    return request;
+}
+
+QByteArray Transport::serialize(const QJsonObject &body)
+{
+    return QJsonDocument(body).toJson(QJsonDocument::Compact);
+}
+
+QCoro::Task<HttpResponse> Transport::send(QByteArray method, QNetworkRequest request, QByteArray body)
+{
+    std::unique_ptr<QNetworkReply, ReplyDeleter> reply;
+    if (method == "GET")
+        reply.reset(m_network->get(request));
+    else
+        reply.reset(m_network->sendCustomRequest(request, method, body));
+
+    co_await reply.get();
+
+    HttpResponse response;
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (reply->isOpen())
+        response.body = reply->readAll();
+    if (status.isValid()) {
+        response.status = status.toInt();
+        co_return response;
+    }
+    // No HTTP answer at all: the client's own failure (refused, timed out, TLS) is passed on unchanged.
+    if (reply->error() != QNetworkReply::NoError)
+        throw NetworkError(reply->error(), reply->errorString());
+    co_return response;
+}
+
+void Transport::checkResponse(const HttpResponse &response)
+{
+    if (response.status == 0)
+        throw AuthError::server(QStringLiteral("No response."));
+    if (response.status >= 200 && response.status <= 299)
+        return;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(response.body);
+    if (decoder.hasError())
+        throw AuthError::server(QStringLiteral("Request failed (%1).").arg(response.status));
+    throw AuthError::server(text);
+}
+
+QCoro::Task<QByteArray> Transport::sendChecked(QByteArray method, QNetworkRequest request, QByteArray body)
+{
+    const HttpResponse response = co_await send(std::move(method), std::move(request), std::move(body));
+    checkResponse(response);
+    co_return response.body;
+}
+
+QCoro::Task<QByteArray> Transport::getBytes(QString path, OxleSession session, QueryItems query)
+{
+    co_return co_await sendChecked("GET", makeRequest(restUrl(path, query), session));
+}
+
+QCoro::Task<void> Transport::insert(QString path, OxleSession session, QJsonObject body)
+{
+    const auto bytes = serialize(body);
+    co_await sendChecked("POST", makeRequest(restUrl(path), session, preferMinimal), bytes);
+}
+
+QCoro::Task<void> Transport::upsert(QString path, OxleSession session, QString onConflict, QJsonObject body)
+{
+    const auto bytes = serialize(body);
+    const QUrl url = restUrl(path, {{QStringLiteral("on_conflict"), onConflict}});
+    co_await sendChecked("POST", makeRequest(url, session, preferMerge), bytes);
+}
+
+QCoro::Task<void> Transport::patch(QString path, OxleSession session, QueryItems query, QJsonObject body)
+{
+    const auto bytes = serialize(body);
+    co_await sendChecked("PATCH", makeRequest(restUrl(path, query), session, preferMinimal), bytes);
+}
+
+QCoro::Task<QByteArray> Transport::rpc(QString name, OxleSession session, QJsonObject body)
+{
+    const auto bytes = serialize(body);
+    const QUrl url(m_config.restRoot() + QStringLiteral("rpc/") + name);
+    co_return co_await sendChecked("POST", makeRequest(url, session), bytes);
+}
+
+} // namespace oxle
