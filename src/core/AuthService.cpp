@@ -1,0 +1,216 @@
+#include "core/AuthService.h"
+
+#include "core/BrowserSignIn.h"
+#include "core/Errors.h"
+#include "core/Transport.h"
+
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QStringDecoder>
+#include <QUrlQuery>
+
+#include <QCoro/QCoroNetworkReply>
+
+#include <cmath>
+#include <memory>
+
+namespace oxle {
+
+namespace {
+
+const QString expiredText = QStringLiteral("Your session expired. Please sign in again.");
+
+// Decimal 64-bit integer: optional sign, ASCII digits only, no overflow.
+std::optional<qint64> parseInteger(const QString &text)
+{
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+    if (i == text.size())
+        return std::nullopt;
+    quint64 magnitude = 0;
+    const quint64 limit = negative ? quint64(std::numeric_limits<qint64>::max()) + 1
+                                   : quint64(std::numeric_limits<qint64>::max());
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        const quint64 digit = c - u'0';
+        if (magnitude > (limit - digit) / 10)
+            return std::nullopt;
+        magnitude = magnitude * 10 + digit;
+    }
+    return negative ? qint64(0 - magnitude) : qint64(magnitude);
+}
+
+// A JSON number that is an integer (within 64 bits), as the decoder of the claims sees it.
+std::optional<qint64> jsonInteger(const QJsonValue &value)
+{
+    if (!value.isDouble())
+        return std::nullopt;
+    const QVariant variant = value.toVariant();
+    if (variant.typeId() == QMetaType::LongLong || variant.typeId() == QMetaType::Int)
+        return variant.toLongLong();
+    const double d = value.toDouble();
+    if (!std::isfinite(d) || d != std::trunc(d) || std::fabs(d) > 9.2e18)
+        return std::nullopt;
+    return static_cast<qint64>(d);
+}
+
+struct ReplyDeleter
+{
+    void operator()(QNetworkReply *reply) const { reply->deleteLater(); }
+};
+
+} // namespace
+
+AuthService::AuthService(QNetworkAccessManager *network, BackendConfig config, BrowserSignIn *browser)
+    : m_network(network)
+    , m_config(std::move(config))
+    , m_browser(browser)
+{
+}
+
+QUrl AuthService::authorizeUrl(const QString &provider) const
+{
+    QUrl url(m_config.baseUrl + QStringLiteral("/auth/v1/authorize"));
+    url.setQuery(Transport::encodeQuery({{QStringLiteral("provider"), provider},
+                                         {QStringLiteral("redirect_to"), redirectTarget}}),
+                 QUrl::StrictMode);
+    return url;
+}
+
+QCoro::Task<OxleSession> AuthService::webAuth(QString provider)
+{
+    const QUrl callback = co_await m_browser->start(authorizeUrl(provider), callbackScheme);
+    if (callback.isEmpty())
+        throw AuthError::cancelled();
+
+    // Only the fragment carries the outcome; the query part is not read.
+    const QString fragment = callback.fragment(QUrl::FullyEncoded);
+    const auto params = parseFragment(fragment);
+    if (params.isEmpty())
+        throw AuthError::noSession();
+    for (const auto &key : {QStringLiteral("error_description"), QStringLiteral("error")}) {
+        const auto it = params.constFind(key);
+        if (it != params.constEnd()) {
+            QString message = *it;
+            message.replace(QLatin1Char('+'), QLatin1Char(' '));
+            throw AuthError::server(message);
+        }
+    }
+    const auto access = params.constFind(QStringLiteral("access_token"));
+    const auto refreshToken = params.constFind(QStringLiteral("refresh_token"));
+    if (access == params.constEnd() || refreshToken == params.constEnd())
+        throw AuthError::noSession();
+    const auto expires = params.constFind(QStringLiteral("expires_at"));
+    co_return makeSession(*access, *refreshToken,
+                          expires == params.constEnd() ? std::nullopt : std::optional<QString>(*expires));
+}
+
+QHash<QString, QString> AuthService::parseFragment(const QString &fragment)
+{
+    QHash<QString, QString> params;
+    for (const QString &piece : fragment.split(QLatin1Char('&'), Qt::SkipEmptyParts)) {
+        const qsizetype eq = piece.indexOf(QLatin1Char('='));
+        if (eq <= 0 || eq == piece.size() - 1)
+            continue;
+        const QString key = piece.left(eq);
+        const QString raw = piece.mid(eq + 1);
+        // A malformed escape keeps the raw text; so does one that decodes to invalid UTF-8.
+        QString value = raw;
+        bool wellFormed = true;
+        for (qsizetype i = 0; i < raw.size(); ++i) {
+            if (raw[i] != QLatin1Char('%'))
+                continue;
+            if (i + 2 >= raw.size() || !isxdigit(raw[i + 1].toLatin1()) || !isxdigit(raw[i + 2].toLatin1())) {
+                wellFormed = false;
+                break;
+            }
+        }
+        if (wellFormed) {
+            const QByteArray bytes = QByteArray::fromPercentEncoding(raw.toUtf8());
+            QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            const QString decoded = decoder.decode(bytes);
+            if (!decoder.hasError())
+                value = decoded;
+        }
+        params.insert(key, value);
+    }
+    return params;
+}
+
+std::optional<QJsonObject> AuthService::decodeClaims(const QString &token)
+{
+    const QStringList pieces = token.split(QLatin1Char('.'), Qt::SkipEmptyParts);
+    if (pieces.size() < 2)
+        return std::nullopt;
+    QString payload = pieces[1];
+    payload.replace(QLatin1Char('-'), QLatin1Char('+')).replace(QLatin1Char('_'), QLatin1Char('/'));
+    while (payload.size() % 4 != 0)
+        payload.append(QLatin1Char('='));
+    const auto decoded = QByteArray::fromBase64Encoding(payload.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return std::nullopt;
+    QJsonParseError error;
+    const auto document = QJsonDocument::fromJson(*decoded, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return document.object();
+}
+
+OxleSession AuthService::makeSession(const QString &accessToken, const QString &refreshToken,
+                                     const std::optional<QString> &expiresAt)
+{
+    const QJsonObject claims = decodeClaims(accessToken).value_or(QJsonObject());
+    OxleSession session;
+    session.accessToken = accessToken;
+    session.refreshToken = refreshToken;
+    std::optional<qint64> expiry = expiresAt ? parseInteger(*expiresAt) : std::nullopt;
+    if (!expiry)
+        expiry = jsonInteger(claims.value(QStringLiteral("exp")));
+    session.expiresAt = expiry.value_or(0);
+    const auto sub = claims.value(QStringLiteral("sub"));
+    session.userId = sub.isString() ? sub.toString() : QString();
+    const auto email = claims.value(QStringLiteral("email"));
+    if (email.isString())
+        session.email = email.toString();
+    return session;
+}
+
+QCoro::Task<OxleSession> AuthService::refresh(OxleSession session)
+{
+    QNetworkRequest request(QUrl(m_config.baseUrl + QStringLiteral("/auth/v1/token?grant_type=refresh_token")));
+    request.setTransferTimeout(m_config.timeoutMs);
+    request.setRawHeader("apikey", m_config.anonKey.toUtf8());
+    request.setRawHeader("Content-Type", "application/json");
+    const QByteArray body = Transport::serialize({{QStringLiteral("refresh_token"), session.refreshToken}});
+
+    std::unique_ptr<QNetworkReply, ReplyDeleter> reply(m_network->post(request, body));
+    co_await reply.get();
+
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid() && reply->error() != QNetworkReply::NoError)
+        throw NetworkError(reply->error(), reply->errorString());
+    if (!status.isValid() || status.toInt() != 200)
+        throw AuthError::server(expiredText);
+
+    const auto document = QJsonDocument::fromJson(reply->readAll());
+    if (!document.isObject())
+        throw AuthError::server(expiredText);
+    const QJsonObject object = document.object();
+    const auto access = object.value(QStringLiteral("access_token"));
+    const auto refreshToken = object.value(QStringLiteral("refresh_token"));
+    if (!access.isString() || !refreshToken.isString())
+        throw AuthError::server(expiredText);
+    std::optional<QString> expiresAt;
+    if (const auto value = jsonInteger(object.value(QStringLiteral("expires_at"))))
+        expiresAt = QString::number(*value);
+    co_return makeSession(access.toString(), refreshToken.toString(), expiresAt);
+}
+
+} // namespace oxle
