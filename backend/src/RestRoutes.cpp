@@ -674,6 +674,11 @@ void registerRestRoutes(httplib::Server &server, Context &ctx)
     server.Delete(kTable, [service](const httplib::Request &req, httplib::Response &res) {
         service->handleTable(req, res, "DELETE");
     });
+    // Single-row PUT is not offered; say so instead of answering "no such path".
+    server.Put(kTable, [](const httplib::Request &, httplib::Response &res) {
+        ApiError e = makeError(405, QStringLiteral("PGRST117"), QStringLiteral("Unsupported HTTP method: PUT"));
+        sendError(res, e);
+    });
 }
 
 } // namespace oxle::backend

@@ -157,6 +157,8 @@ int main(int argc, char **argv)
     server.new_task_queue = [threads] { return new httplib::ThreadPool(size_t(threads)); };
     server.set_payload_max_length(size_t(ctx.maxBodyBytes));
     server.set_keep_alive_timeout(2);
+    server.set_keep_alive_max_count(1000);
+    server.set_tcp_nodelay(true); // headers and body go out in separate writes; no 40 ms delayed-ACK stalls
     server.set_read_timeout(10);
     server.set_write_timeout(10);
 
