@@ -43,25 +43,27 @@ namespace detail {
 
 namespace {
 
-const char *jsonTypeName(const QJsonValue &value)
+// Names the JSON type behind a value of the shared JSON/CBOR storage.
+const char *jsonTypeName(QCborValueConstRef value)
 {
     switch (value.type()) {
-    case QJsonValue::Null:
+    case QCborValue::Null:
         return "null";
-    case QJsonValue::Bool:
+    case QCborValue::False:
+    case QCborValue::True:
         return "a boolean";
-    case QJsonValue::Double:
+    case QCborValue::Integer:
+    case QCborValue::Double:
         return "a number";
-    case QJsonValue::String:
+    case QCborValue::String:
         return "a string";
-    case QJsonValue::Array:
+    case QCborValue::Array:
         return "an array";
-    case QJsonValue::Object:
+    case QCborValue::Map:
         return "an object";
-    case QJsonValue::Undefined:
-        break;
+    default:
+        return "nothing";
     }
-    return "nothing";
 }
 
 // "reminderOverrideAt" -> "reminder_override_at", for messages about fields that were never seen.
@@ -91,37 +93,50 @@ QString fieldName(std::string_view name)
 
 } // namespace
 
-const char *readString(const QJsonValue &value, QString &out)
+const char *readString(QCborValueConstRef value, QCborValue::Type type, QString &out)
 {
-    if (!value.isString())
+    if (type != QCborValue::String)
         return "expected a string";
     out = value.toString();
     return nullptr;
 }
 
-const char *readInteger(const QJsonValue &value, qint64 &out)
+const char *readInteger(QCborValueConstRef value, QCborValue::Type type, qint64 &out)
 {
-    if (!value.isDouble())
-        return "expected an integer";
-    // toInteger() is exact for values the parser kept as integers and converts a double only when it is
-    // integral and in range; otherwise it answers the default, so two defaults tell a real minimum from a refusal.
-    constexpr qint64 minimum = std::numeric_limits<qint64>::min();
-    const qint64 converted = value.toInteger(minimum);
-    if (converted == minimum && value.toInteger(0) != minimum) {
-        const double number = value.toDouble();
-        return number == std::trunc(number) ? "expected an integer in the signed 64-bit range"
-                                            : "expected an integer";
+    // The parser already stores integer literals, and integral doubles, that fit in 64 bits as exact integers.
+    if (type == QCborValue::Integer) {
+        out = value.toInteger();
+        return nullptr;
     }
-    out = converted;
+    if (type != QCborValue::Double)
+        return "expected an integer";
+    const double number = value.toDouble();
+    if (number != std::trunc(number))
+        return "expected an integer";
+    // 2^63 is exact as a double; the cast is defined only strictly inside the range.
+    constexpr double limit = 9223372036854775808.0;
+    if (!(number >= -limit && number < limit))
+        return "expected an integer in the signed 64-bit range";
+    out = static_cast<qint64>(number);
     return nullptr;
 }
 
-const char *readBool(const QJsonValue &value, bool &out)
+const char *readBool(QCborValue::Type type, bool &out)
 {
-    if (!value.isBool())
+    if (type != QCborValue::True && type != QCborValue::False)
         return "expected a boolean";
-    out = value.toBool();
+    out = type == QCborValue::True;
     return nullptr;
+}
+
+int KeyCache::lookUp(const QString &rawKey)
+{
+    const auto it = m_cache.constFind(rawKey);
+    if (it != m_cache.constEnd())
+        return *it;
+    const int index = match(rawKey);
+    m_cache.insert(rawKey, index);
+    return index;
 }
 
 int KeyCache::match(const QString &rawKey) const
@@ -152,28 +167,28 @@ QJsonArray parseTopLevelArray(const QByteArray &json, const char *recordName)
     return document.array();
 }
 
-void throwNotAnObject(const char *recordName, qsizetype index, const QJsonValue &element)
+void throwNotAnObject(const char *recordName, qsizetype index, QCborValueConstRef element)
 {
     throw DecodeError(QStringLiteral("Cannot decode %1: expected an object, got %2")
                           .arg(where(recordName, index), QLatin1StringView(jsonTypeName(element))));
 }
 
-void throwFieldError(const char *recordName, qsizetype index, std::string_view field, const QString &rawKey,
-                     const char *reason, const QJsonValue &value)
+void throwFieldError(const char *recordName, qsizetype index, std::string_view field, const QCborValue &key,
+                     const char *reason, QCborValueConstRef value)
 {
     QString text = QStringLiteral("Cannot decode %1: field \"%2\" (key \"%3\") %4")
-                       .arg(where(recordName, index), fieldName(field), rawKey, QLatin1StringView(reason));
-    if (value.isDouble())
+                       .arg(where(recordName, index), fieldName(field), key.toString(), QLatin1StringView(reason));
+    if (value.isInteger() || value.isDouble())
         text += QStringLiteral(", got the number %1").arg(value.toDouble(), 0, 'g', 17);
     else if (!value.isNull())
         text += QStringLiteral(", got %1").arg(QLatin1StringView(jsonTypeName(value)));
     throw DecodeError(text);
 }
 
-void throwDuplicateField(const char *recordName, qsizetype index, std::string_view field, const QString &rawKey)
+void throwDuplicateField(const char *recordName, qsizetype index, std::string_view field, const QCborValue &key)
 {
     throw DecodeError(QStringLiteral("Cannot decode %1: field \"%2\" is given twice (again as key \"%3\")")
-                          .arg(where(recordName, index), fieldName(field), rawKey));
+                          .arg(where(recordName, index), fieldName(field), key.toString()));
 }
 
 void throwMissingField(const char *recordName, qsizetype index, std::string_view field)

@@ -18,6 +18,9 @@
 #include "core/Records.h"
 
 #include <QByteArray>
+#include <QCborArray>
+#include <QCborMap>
+#include <QCborValue>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -49,8 +52,13 @@ struct Fields;
 namespace detail {
 
 // Returns nullptr when the value was stored, otherwise a short static reason.
+//
+// The walk reads the parsed document through Qt's CBOR view of it: a QJsonArray and a QCborArray share one
+// storage format, so QCborArray::fromJsonArray() copies nothing, and CBOR iterators hand out keys and values
+// as references into that storage. Comparing a key reference with a cached key costs no allocation, where
+// QJsonObject's iterators copy every key into a new QString.
 template<typename Record>
-using AssignFn = const char *(*)(Record &, const QJsonValue &);
+using AssignFn = const char *(*)(Record &, QCborValueConstRef);
 
 template<typename Record>
 struct FieldSpec
@@ -76,41 +84,43 @@ struct MemberOf<Member>
     using ValueType = Value;
 };
 
-const char *readString(const QJsonValue &value, QString &out);
-const char *readInteger(const QJsonValue &value, qint64 &out);
-const char *readBool(const QJsonValue &value, bool &out);
+// `type` is value.type(), asked once by the caller.
+const char *readString(QCborValueConstRef value, QCborValue::Type type, QString &out);
+const char *readInteger(QCborValueConstRef value, QCborValue::Type type, qint64 &out);
+const char *readBool(QCborValue::Type type, bool &out);
 
 template<typename T>
-const char *readValue(const QJsonValue &value, T &out)
+const char *readValue(QCborValueConstRef value, QCborValue::Type type, T &out)
 {
     if constexpr (std::is_same_v<T, QString>)
-        return readString(value, out);
+        return readString(value, type, out);
     else if constexpr (std::is_same_v<T, qint64>)
-        return readInteger(value, out);
+        return readInteger(value, type, out);
     else if constexpr (std::is_same_v<T, bool>)
-        return readBool(value, out);
+        return readBool(type, out);
     else
         static_assert(!sizeof(T), "unsupported record field type");
 }
 
 template<auto Member>
-const char *assignMember(typename MemberOf<Member>::RecordType &record, const QJsonValue &value)
+const char *assignMember(typename MemberOf<Member>::RecordType &record, QCborValueConstRef value)
 {
     using Value = typename MemberOf<Member>::ValueType;
+    const QCborValue::Type type = value.type();
     if constexpr (IsOptional<Value>::value) {
-        if (value.isNull() || value.isUndefined()) {
+        if (type == QCborValue::Null || type == QCborValue::Undefined) {
             (record.*Member).reset();
             return nullptr;
         }
         typename Value::value_type stored{};
-        if (const char *reason = readValue(value, stored))
+        if (const char *reason = readValue(value, type, stored))
             return reason;
         record.*Member = std::move(stored);
         return nullptr;
     } else {
-        if (value.isNull() || value.isUndefined())
+        if (type == QCborValue::Null || type == QCborValue::Undefined)
             return "is null";
-        return readValue(value, record.*Member);
+        return readValue(value, type, record.*Member);
     }
 }
 
@@ -121,7 +131,9 @@ constexpr FieldSpec<typename MemberOf<Member>::RecordType> field(std::string_vie
 }
 
 // Maps each distinct raw key of a response to a field index (-1: ignored). Keys repeat in every object, so
-// each is converted and matched once per response.
+// each is converted and matched once per response. Qt keeps object keys sorted, so the objects of one response
+// usually show the same key at the same position; the key last seen at each position answers most look-ups
+// with one comparison inside the document, without copying the key out.
 class KeyCache
 {
 public:
@@ -133,36 +145,50 @@ public:
             m_names.append(spec.name);
     }
 
-    int fieldIndex(const QString &rawKey)
+    int fieldIndex(qsizetype position, const QCborValue &key)
     {
-        const auto it = m_cache.constFind(rawKey);
-        if (it != m_cache.constEnd())
-            return *it;
-        const int index = match(rawKey);
-        m_cache.insert(rawKey, index);
-        return index;
+        if (position < m_byPosition.size()) {
+            const Slot &slot = m_byPosition.at(position);
+            if (key == slot.key)
+                return slot.field;
+        }
+        // Keep the document's own key: it has the document's string encoding, so later comparisons are a memcmp.
+        const Slot slot{key, lookUp(key.toString())};
+        if (position < m_byPosition.size())
+            m_byPosition[position] = slot;
+        else
+            m_byPosition.append(slot);
+        return slot.field;
     }
 
 private:
+    struct Slot
+    {
+        QCborValue key;
+        int field;
+    };
+
+    int lookUp(const QString &rawKey);
     int match(const QString &rawKey) const;
 
     QList<std::string_view> m_names;
+    QList<Slot> m_byPosition;
     QHash<QString, int> m_cache;
 };
 
 QJsonArray parseTopLevelArray(const QByteArray &json, const char *recordName);
-[[noreturn]] void throwNotAnObject(const char *recordName, qsizetype index, const QJsonValue &element);
+[[noreturn]] void throwNotAnObject(const char *recordName, qsizetype index, QCborValueConstRef element);
 [[noreturn]] void throwFieldError(const char *recordName, qsizetype index, std::string_view field,
-                                  const QString &rawKey, const char *reason, const QJsonValue &value);
+                                  const QCborValue &key, const char *reason, QCborValueConstRef value);
 [[noreturn]] void throwDuplicateField(const char *recordName, qsizetype index, std::string_view field,
-                                      const QString &rawKey);
+                                      const QCborValue &key);
 [[noreturn]] void throwMissingField(const char *recordName, qsizetype index, std::string_view field);
 
 } // namespace detail
 
 // Decodes an already parsed array. Throws DecodeError.
 template<typename Record>
-QList<Record> decodeArray(const QJsonArray &array)
+QList<Record> decodeArray(const QJsonArray &json)
 {
     constexpr auto &fields = wire::Fields<Record>::fields;
     constexpr const char *recordName = wire::Fields<Record>::name;
@@ -175,35 +201,36 @@ QList<Record> decodeArray(const QJsonArray &array)
         return mask;
     }();
 
+    const QCborArray array = QCborArray::fromJsonArray(json);
     detail::KeyCache keys(fields);
     QList<Record> records;
     records.reserve(array.size());
     qsizetype index = 0;
-    for (const QJsonValue element : array) {
-        if (!element.isObject())
+    for (const QCborValueConstRef element : array) {
+        if (!element.isMap())
             detail::throwNotAnObject(recordName, index, element);
-        const QJsonObject object = element.toObject();
-        Record record{};
+        const QCborMap object = element.toMap();
+        Record &record = records.emplaceBack();
         quint32 seen = 0;
-        for (auto it = object.constBegin(), end = object.constEnd(); it != end; ++it) {
-            const QString rawKey = it.key();
-            const int f = keys.fieldIndex(rawKey);
+        qsizetype position = 0;
+        for (auto it = object.constBegin(), end = object.constEnd(); it != end; ++it, ++position) {
+            const QCborValue key = it.key();
+            const int f = keys.fieldIndex(position, key);
             if (f < 0)
                 continue;
             const quint32 bit = quint32(1) << f;
             if (seen & bit)
-                detail::throwDuplicateField(recordName, index, fields[f].name, rawKey);
+                detail::throwDuplicateField(recordName, index, fields[f].name, key);
             seen |= bit;
-            const QJsonValue value = it.value();
+            const QCborValueConstRef value = it.value();
             if (const char *reason = fields[f].assign(record, value))
-                detail::throwFieldError(recordName, index, fields[f].name, rawKey, reason, value);
+                detail::throwFieldError(recordName, index, fields[f].name, key, reason, value);
         }
         if ((seen & requiredMask) != requiredMask) {
             for (size_t i = 0; i < fields.size(); ++i)
                 if (fields[i].required && !(seen & (quint32(1) << i)))
                     detail::throwMissingField(recordName, index, fields[i].name);
         }
-        records.append(std::move(record));
         ++index;
     }
     return records;
