@@ -123,7 +123,8 @@ int main(int argc, char **argv)
                                  {"url", "https://example.test/article/" + QString::number(i)},
                                  {"canonical_url", "https://example.test/article/" + QString::number(i)},
                                  {"title", "Item " + QString::number(i)}, {"source_domain", "example.test"},
-                                 {"content_type", "article"}, {"created_at", 1700000000000LL + i},
+                                 {"content_type", "article"}, {"enrichment_status", "enriched"},
+                                 {"created_at", 1700000000000LL + i},
                                  {"updated_at", 1700000000000LL + i}});
     }
     const RestReply seeded = seed.send("POST", "items", write, QJsonDocument(items).toJson(QJsonDocument::Compact));
