@@ -418,7 +418,7 @@ void RestService::handleInsert(const Prepared &p, const httplib::Request &req, h
             if (i == 0) {
                 first = these;
                 keys = k;
-            } else if (these != first) {
+            } else if (these != first && !p.query.columns) { // with ?columns= only those keys are read
                 return sendError(res,
                                  makeError(400, QStringLiteral("PGRST102"), QStringLiteral("All object keys must match")));
             }
