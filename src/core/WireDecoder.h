@@ -4,27 +4,24 @@
 // snake_case to camelCase ("source_domain" -> "sourceDomain") and matched against the record's field names,
 // which are declared below in camelCase. Unknown keys are ignored. A required field that is absent, null or
 // of the wrong JSON type fails the whole response with a DecodeError naming the record index and the field;
-// an optional field that is absent or null decodes to none.
+// an optional field that is absent or null decodes to none. Bytes that are not JSON (RFC 8259, UTF-8) fail
+// the same way.
 //
-// Integers: Qt's parser reads every number as a double first, then keeps it as an exact 64-bit integer when the
-// literal is an integer in range or the double is integral and in range. An integer field therefore accepts
-// 1500, 1500.0 and 15e2 alike and rejects fractions, strings, booleans and numbers outside the signed 64-bit
-// range. The limit of doubles shows only at the edges: a literal whose fraction is below the double's spacing
-// (4503599627370496.5, beyond 2^52) or that lies within rounding distance below -2^63 is taken as the nearest
-// integer, and a non-integer literal beyond 2^53 may already be rounded. The backend writes bigint columns as
-// plain integer literals, which are always exact.
+// Responses are read in one pass straight into records. Building a QJsonDocument first and walking it costs
+// more than the parse itself (every key and value is copied out of the tree), and list loads of thousands of
+// items are on the path of every window refresh.
+//
+// Integers are decided on the literal's text, never through a double: an integer field accepts any literal
+// whose exact value is an integer in the signed 64-bit range (1500, 1500.0, 15e2, -9223372036854775808) and
+// rejects fractions (1500.5, 1e-3), values outside the range (9223372036854775808, 1e19), strings, booleans
+// and everything else. So no stored value is ever rounded, even beyond 2^53.
 
 #include "core/Errors.h"
 #include "core/Records.h"
 
 #include <QByteArray>
-#include <QCborArray>
-#include <QCborMap>
-#include <QCborValue>
+#include <QByteArrayView>
 #include <QHash>
-#include <QJsonArray>
-#include <QJsonObject>
-#include <QJsonValue>
 #include <QList>
 #include <QString>
 
@@ -51,14 +48,65 @@ struct Fields;
 
 namespace detail {
 
-// Returns nullptr when the value was stored, otherwise a short static reason.
-//
-// The walk reads the parsed document through Qt's CBOR view of it: a QJsonArray and a QCborArray share one
-// storage format, so QCborArray::fromJsonArray() copies nothing, and CBOR iterators hand out keys and values
-// as references into that storage. Comparing a key reference with a cached key costs no allocation, where
-// QJsonObject's iterators copy every key into a new QString.
+// A strict pull reader over JSON text. Every read validates what it consumes; a syntax error throws
+// DecodeError naming the offset. Nesting is limited so hostile input cannot exhaust the stack.
+class JsonReader
+{
+public:
+    enum class Kind { String, Number, Boolean, Null, Array, Object };
+
+    JsonReader(QByteArrayView json, const char *recordName);
+
+    // The kind of the next value, after white space. Throws on a character that starts no value.
+    Kind peekKind();
+    // Consumes `c` after white space; throws if the next character is another one.
+    void expect(char c, const char *what);
+    // Consumes `c` after white space when it is next.
+    bool consumeIf(char c);
+    // After the top-level value: only white space may follow.
+    void expectEnd();
+
+    // The next value must be a string. Keys come back raw (between the quotes) when they hold no escape.
+    QByteArrayView readRawString(bool &hasEscapes);
+    QString readString();
+    static QString decodeRaw(QByteArrayView raw, bool hasEscapes);
+    // The next value must be a number. Answers a reason and consumes nothing when it is not an exact integer
+    // in the signed 64-bit range.
+    const char *readInteger(qint64 &out);
+    bool readBoolean();
+    void readNull();
+    void skipValue();
+
+    // "a string", "the number 1.5", ... for messages; consumes nothing.
+    QString describeNext();
+    [[noreturn]] void syntaxError(const char *what) const;
+
+private:
+    struct NumberToken
+    {
+        qsizetype end;
+        QByteArrayView integerDigits;
+        QByteArrayView fractionDigits;
+        QByteArrayView exponentDigits;
+        bool negative;
+        bool negativeExponent;
+    };
+
+    void skipWhitespace();
+    NumberToken scanNumber() const;
+    qsizetype scanString(bool &hasEscapes) const; // index of the closing quote
+    void skipValue(int depth);
+
+    const char *m_data;
+    qsizetype m_size;
+    qsizetype m_pos = 0;
+    const char *m_recordName;
+};
+
+// Returns nullptr when the value was read into the record, otherwise a short static reason (and the reader
+// still stands before the value).
 template<typename Record>
-using AssignFn = const char *(*)(Record &, QCborValueConstRef);
+using AssignFn = const char *(*)(Record &, JsonReader &);
 
 template<typename Record>
 struct FieldSpec
@@ -84,43 +132,48 @@ struct MemberOf<Member>
     using ValueType = Value;
 };
 
-// `type` is value.type(), asked once by the caller.
-const char *readString(QCborValueConstRef value, QCborValue::Type type, QString &out);
-const char *readInteger(QCborValueConstRef value, QCborValue::Type type, qint64 &out);
-const char *readBool(QCborValue::Type type, bool &out);
-
 template<typename T>
-const char *readValue(QCborValueConstRef value, QCborValue::Type type, T &out)
+const char *readValue(JsonReader &reader, JsonReader::Kind kind, T &out)
 {
-    if constexpr (std::is_same_v<T, QString>)
-        return readString(value, type, out);
-    else if constexpr (std::is_same_v<T, qint64>)
-        return readInteger(value, type, out);
-    else if constexpr (std::is_same_v<T, bool>)
-        return readBool(type, out);
-    else
+    if constexpr (std::is_same_v<T, QString>) {
+        if (kind != JsonReader::Kind::String)
+            return "expected a string";
+        out = reader.readString();
+        return nullptr;
+    } else if constexpr (std::is_same_v<T, qint64>) {
+        if (kind != JsonReader::Kind::Number)
+            return "expected an integer";
+        return reader.readInteger(out);
+    } else if constexpr (std::is_same_v<T, bool>) {
+        if (kind != JsonReader::Kind::Boolean)
+            return "expected a boolean";
+        out = reader.readBoolean();
+        return nullptr;
+    } else {
         static_assert(!sizeof(T), "unsupported record field type");
+    }
 }
 
 template<auto Member>
-const char *assignMember(typename MemberOf<Member>::RecordType &record, QCborValueConstRef value)
+const char *assignMember(typename MemberOf<Member>::RecordType &record, JsonReader &reader)
 {
     using Value = typename MemberOf<Member>::ValueType;
-    const QCborValue::Type type = value.type();
+    const JsonReader::Kind kind = reader.peekKind();
     if constexpr (IsOptional<Value>::value) {
-        if (type == QCborValue::Null || type == QCborValue::Undefined) {
+        if (kind == JsonReader::Kind::Null) {
+            reader.readNull();
             (record.*Member).reset();
             return nullptr;
         }
         typename Value::value_type stored{};
-        if (const char *reason = readValue(value, type, stored))
+        if (const char *reason = readValue(reader, kind, stored))
             return reason;
         record.*Member = std::move(stored);
         return nullptr;
     } else {
-        if (type == QCborValue::Null || type == QCborValue::Undefined)
+        if (kind == JsonReader::Kind::Null)
             return "is null";
-        return readValue(value, type, record.*Member);
+        return readValue(reader, kind, record.*Member);
     }
 }
 
@@ -131,9 +184,8 @@ constexpr FieldSpec<typename MemberOf<Member>::RecordType> field(std::string_vie
 }
 
 // Maps each distinct raw key of a response to a field index (-1: ignored). Keys repeat in every object, so
-// each is converted and matched once per response. Qt keeps object keys sorted, so the objects of one response
-// usually show the same key at the same position; the key last seen at each position answers most look-ups
-// with one comparison inside the document, without copying the key out.
+// each is converted and matched once per response. The objects of one response list their keys in the same
+// order, so the key last seen at each position answers nearly every look-up with one memcmp.
 class KeyCache
 {
 public:
@@ -145,51 +197,47 @@ public:
             m_names.append(spec.name);
     }
 
-    int fieldIndex(qsizetype position, const QCborValue &key)
+    int fieldIndex(qsizetype position, QByteArrayView rawKey, bool hasEscapes)
     {
-        if (position < m_byPosition.size()) {
+        if (!hasEscapes && position < m_byPosition.size()) {
             const Slot &slot = m_byPosition.at(position);
-            if (key == slot.key)
+            if (slot.key == rawKey)
                 return slot.field;
         }
-        // Keep the document's own key: it has the document's string encoding, so later comparisons are a memcmp.
-        const Slot slot{key, lookUp(key.toString())};
-        if (position < m_byPosition.size())
-            m_byPosition[position] = slot;
-        else
-            m_byPosition.append(slot);
-        return slot.field;
+        return remember(position, rawKey, hasEscapes);
     }
 
 private:
     struct Slot
     {
-        QCborValue key;
+        QByteArray key;
         int field;
     };
 
-    int lookUp(const QString &rawKey);
-    int match(const QString &rawKey) const;
+    int remember(qsizetype position, QByteArrayView rawKey, bool hasEscapes);
+    int match(const QString &key) const;
 
     QList<std::string_view> m_names;
     QList<Slot> m_byPosition;
     QHash<QString, int> m_cache;
 };
 
-QJsonArray parseTopLevelArray(const QByteArray &json, const char *recordName);
-[[noreturn]] void throwNotAnObject(const char *recordName, qsizetype index, QCborValueConstRef element);
-[[noreturn]] void throwFieldError(const char *recordName, qsizetype index, std::string_view field,
-                                  const QCborValue &key, const char *reason, QCborValueConstRef value);
+[[noreturn]] void throwNotAnArray(JsonReader &reader, const char *recordName);
+[[noreturn]] void throwNotAnObject(JsonReader &reader, const char *recordName, qsizetype index);
+[[noreturn]] void throwFieldError(JsonReader &reader, const char *recordName, qsizetype index,
+                                  std::string_view field, QByteArrayView rawKey, bool hasEscapes, const char *reason);
 [[noreturn]] void throwDuplicateField(const char *recordName, qsizetype index, std::string_view field,
-                                      const QCborValue &key);
+                                      QByteArrayView rawKey, bool hasEscapes);
 [[noreturn]] void throwMissingField(const char *recordName, qsizetype index, std::string_view field);
 
 } // namespace detail
 
-// Decodes an already parsed array. Throws DecodeError.
+// Decodes a backend response body into records. Throws DecodeError when the bytes are not JSON, the top level
+// is not an array, an element is not an object or a field does not fit its record.
 template<typename Record>
-QList<Record> decodeArray(const QJsonArray &json)
+QList<Record> decodeArray(const QByteArray &json)
 {
+    using detail::JsonReader;
     constexpr auto &fields = wire::Fields<Record>::fields;
     constexpr const char *recordName = wire::Fields<Record>::name;
     static_assert(fields.size() <= 32, "the seen-field mask holds 32 fields");
@@ -201,47 +249,51 @@ QList<Record> decodeArray(const QJsonArray &json)
         return mask;
     }();
 
-    const QCborArray array = QCborArray::fromJsonArray(json);
+    JsonReader reader(json, recordName);
+    if (reader.peekKind() != JsonReader::Kind::Array)
+        detail::throwNotAnArray(reader, recordName);
+    reader.expect('[', "an array");
     detail::KeyCache keys(fields);
     QList<Record> records;
-    records.reserve(array.size());
     qsizetype index = 0;
-    for (const QCborValueConstRef element : array) {
-        if (!element.isMap())
-            detail::throwNotAnObject(recordName, index, element);
-        const QCborMap object = element.toMap();
-        Record &record = records.emplaceBack();
-        quint32 seen = 0;
-        qsizetype position = 0;
-        for (auto it = object.constBegin(), end = object.constEnd(); it != end; ++it, ++position) {
-            const QCborValue key = it.key();
-            const int f = keys.fieldIndex(position, key);
-            if (f < 0)
-                continue;
-            const quint32 bit = quint32(1) << f;
-            if (seen & bit)
-                detail::throwDuplicateField(recordName, index, fields[f].name, key);
-            seen |= bit;
-            const QCborValueConstRef value = it.value();
-            if (const char *reason = fields[f].assign(record, value))
-                detail::throwFieldError(recordName, index, fields[f].name, key, reason, value);
-        }
-        if ((seen & requiredMask) != requiredMask) {
-            for (size_t i = 0; i < fields.size(); ++i)
-                if (fields[i].required && !(seen & (quint32(1) << i)))
-                    detail::throwMissingField(recordName, index, fields[i].name);
-        }
-        ++index;
+    if (!reader.consumeIf(']')) {
+        do {
+            if (reader.peekKind() != JsonReader::Kind::Object)
+                detail::throwNotAnObject(reader, recordName, index);
+            reader.expect('{', "an object");
+            Record &record = records.emplaceBack();
+            quint32 seen = 0;
+            if (!reader.consumeIf('}')) {
+                qsizetype position = 0;
+                do {
+                    bool hasEscapes = false;
+                    const QByteArrayView rawKey = reader.readRawString(hasEscapes);
+                    reader.expect(':', "':' after a key");
+                    const int f = keys.fieldIndex(position++, rawKey, hasEscapes);
+                    if (f < 0) {
+                        reader.skipValue();
+                        continue;
+                    }
+                    const quint32 bit = quint32(1) << f;
+                    if (seen & bit)
+                        detail::throwDuplicateField(recordName, index, fields[f].name, rawKey, hasEscapes);
+                    seen |= bit;
+                    if (const char *reason = fields[f].assign(record, reader))
+                        detail::throwFieldError(reader, recordName, index, fields[f].name, rawKey, hasEscapes, reason);
+                } while (reader.consumeIf(','));
+                reader.expect('}', "',' or '}' in an object");
+            }
+            if ((seen & requiredMask) != requiredMask) {
+                for (size_t i = 0; i < fields.size(); ++i)
+                    if (fields[i].required && !(seen & (quint32(1) << i)))
+                        detail::throwMissingField(recordName, index, fields[i].name);
+            }
+            ++index;
+        } while (reader.consumeIf(','));
+        reader.expect(']', "',' or ']' in the array");
     }
+    reader.expectEnd();
     return records;
-}
-
-// Parses and decodes a backend response body. Throws DecodeError when the bytes are not JSON, the top level is
-// not an array, an element is not an object or a field does not fit its record.
-template<typename Record>
-QList<Record> decodeArray(const QByteArray &json)
-{
-    return decodeArray<Record>(detail::parseTopLevelArray(json, wire::Fields<Record>::name));
 }
 
 namespace wire {
