@@ -19,6 +19,9 @@ private slots:
     void rejects();
     void integers_data();
     void integers();
+    void invalidJson_data();
+    void invalidJson();
+    void stringsAndEscapes();
     void keyConversion_data();
     void keyConversion();
     void keysInAnyCaseStyleMatch();
@@ -106,6 +109,12 @@ void TestWireDecoder::rejects_data()
     QTest::newRow("object in optional integer") << itemWith(R"(,"created_at":1,"reminder_override_at":{})")
                                                 << u"got an object"_qs;
     QTest::newRow("field given twice") << itemWith(R"(,"created_at":1,"createdAt":2)") << u"given twice"_qs;
+    QTest::newRow("same key twice") << itemWith(R"(,"created_at":1,"created_at":2)") << u"given twice"_qs;
+    QTest::newRow("hidden fraction beyond 2^52") << itemWith(R"(,"created_at":4503599627370496.5)")
+                                                 << u"expected an integer, got the number 4503599627370496.5"_qs;
+    QTest::newRow("just below -2^63") << itemWith(R"(,"created_at":-9223372036854775809)") << u"signed 64-bit"_qs;
+    QTest::newRow("small fraction by exponent") << itemWith(R"(,"created_at":1e-3)") << u"expected an integer"_qs;
+    QTest::newRow("huge exponent") << itemWith(R"(,"created_at":1e99999999999)") << u"signed 64-bit"_qs;
 }
 
 void TestWireDecoder::rejects()
@@ -130,6 +139,10 @@ void TestWireDecoder::integers_data()
     QTest::newRow("integral double") << QByteArray("1500.0") << qint64(1500);
     QTest::newRow("exponent") << QByteArray("15e2") << qint64(1500);
     QTest::newRow("2^53 as double") << QByteArray("9007199254740992.0") << qint64(9007199254740992);
+    QTest::newRow("max with fraction zeros") << QByteArray("9223372036854775807.000") << std::numeric_limits<qint64>::max();
+    QTest::newRow("min by exponent") << QByteArray("-9.223372036854775808e18") << std::numeric_limits<qint64>::min();
+    QTest::newRow("fraction folded by exponent") << QByteArray("12.30e1") << qint64(123);
+    QTest::newRow("zero with huge exponent") << QByteArray("0.0e999999") << qint64(0);
     QTest::newRow("negative zero") << QByteArray("-0") << qint64(0);
 }
 
@@ -139,6 +152,59 @@ void TestWireDecoder::integers()
     QFETCH(qint64, expected);
     const QList<Item> items = decodeArray<Item>(itemWith(",\"created_at\":" + literal));
     QCOMPARE(items.first().createdAt, expected);
+}
+
+void TestWireDecoder::invalidJson_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::newRow("trailing comma in array") << QByteArray("[" + minimal + ",]");
+    QTest::newRow("trailing comma in object") << QByteArray(R"([{"id":"a",}])");
+    QTest::newRow("garbage after the array") << QByteArray("[] x");
+    QTest::newRow("two documents") << QByteArray("[][]");
+    QTest::newRow("leading zero") << itemWith(R"(,"created_at":01)");
+    QTest::newRow("leading plus") << itemWith(R"(,"created_at":+1)");
+    QTest::newRow("bare dot") << itemWith(R"(,"created_at":1.)");
+    QTest::newRow("NaN") << itemWith(R"(,"created_at":NaN)");
+    QTest::newRow("single quotes") << QByteArray("[{'id':'a'}]");
+    QTest::newRow("unquoted key") << QByteArray("[{id:\"a\"}]");
+    QTest::newRow("control character in string") << QByteArray("[{\"x\":\"a\tb\"}]");
+    QTest::newRow("bad escape") << QByteArray(R"([{"x":"\q"}])");
+    QTest::newRow("short unicode escape") << QByteArray(R"([{"x":"\u12"}])");
+    QTest::newRow("invalid UTF-8") << QByteArray("[{\"x\":\"\xff\"}]");
+    QTest::newRow("overlong UTF-8") << QByteArray("[{\"x\":\"\xc0\xaf\"}]");
+    QTest::newRow("UTF-8 surrogate") << QByteArray("[{\"x\":\"\xed\xa0\x80\"}]");
+    QTest::newRow("truncated UTF-8") << QByteArray("[{\"x\":\"\xe2\x82\"}]");
+    QTest::newRow("tru") << QByteArray(R"([{"x":tru}])");
+    QTest::newRow("deep nesting in an ignored key") << QByteArray("[{\"x\":" + QByteArray(100000, '[')
+                                                                   + QByteArray(100000, ']') + "}]");
+    QTest::newRow("unterminated") << QByteArray("[{\"x\":\"abc");
+    QTest::newRow("whitespace only") << QByteArray(" \n ");
+    QTest::newRow("malformed object at top level") << QByteArray("{\"a\":}");
+}
+
+void TestWireDecoder::invalidJson()
+{
+    QFETCH(QByteArray, json);
+    try {
+        decodeArray<ItemCategoryRow>(json);
+        QFAIL("decoded");
+    } catch (const DecodeError &error) {
+        QVERIFY2(error.description().contains(u"not valid JSON"), qPrintable(error.description()));
+    }
+}
+
+void TestWireDecoder::stringsAndEscapes()
+{
+    // Raw UTF-8, every escape, a surrogate pair, an escaped key, a nested ignored value, a byte order mark.
+    const QList<ContentRow> rows = decodeArray<ContentRow>(
+        "\xEF\xBB\xBF [ {\"id\":\"\xc3\xa9\xe2\x9c\x93\xf0\x9f\x98\x80\","
+        "\"url\":\"a\\\"b\\\\c\\/d\\b\\f\\n\\r\\t\\u00e9\\ud83d\\ude00\","
+        "\"extra\":{\"deep\":[1,-2.5e-3,true,false,null,\"}\",{}]},"
+        "\"content\\u005ftype\":\"link\"} ]\r\n");
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0].id, QString::fromUtf8("\xc3\xa9\xe2\x9c\x93\xf0\x9f\x98\x80"));
+    QCOMPARE(rows[0].url, QString::fromUtf8("a\"b\\c/d\b\f\n\r\t\xc3\xa9\xf0\x9f\x98\x80"));
+    QCOMPARE(rows[0].contentType, u"link"_qs);
 }
 
 void TestWireDecoder::keyConversion_data()
