@@ -465,8 +465,9 @@ QString canonicalURL(const QString &text)
 QString sourceDomain(const QString &text)
 {
     const std::optional<UrlReference> url = detail::parseUrlReference(text);
+    // An empty, not a null, string: the value is stored as "" when there is no host.
     if (!url || !url->hasAuthority)
-        return {};
+        return QStringLiteral("");
     QString host = lowercaseHost(url->host);
     if (host.startsWith(QLatin1StringView("www.")))
         host.remove(0, 4);
