@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <memory>
 
@@ -163,7 +164,10 @@ void RecordingServer::onReadyRead(QTcpSocket *socket)
             out += "Content-Type: application/json; charset=utf-8\r\n";
         out += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n\r\n";
         out += response.body;
-        socket->write(out);
+        if (response.delayMs > 0)
+            QTimer::singleShot(response.delayMs, socket, [socket, out] { socket->write(out); });
+        else
+            socket->write(out);
     }
     socket->setProperty("oxleBuffer", buffer);
 }

@@ -38,10 +38,17 @@ struct CannedResponse
     QByteArray body = "[]";
     QList<std::pair<QByteArray, QByteArray>> headers;
     bool hang = false; // accept the request and never answer
+    int delayMs = 0;   // answer this much later
 
-    static CannedResponse json(int status, const QByteArray &body) { return {status, body, {}, false}; }
-    static CannedResponse empty(int status) { return {status, {}, {}, false}; }
-    static CannedResponse never() { return {0, {}, {}, true}; }
+    static CannedResponse json(int status, const QByteArray &body) { return {status, body, {}, false, 0}; }
+    static CannedResponse empty(int status) { return {status, {}, {}, false, 0}; }
+    static CannedResponse never() { return {0, {}, {}, true, 0}; }
+    CannedResponse after(int ms) const
+    {
+        CannedResponse copy = *this;
+        copy.delayMs = ms;
+        return copy;
+    }
 };
 
 // An HTTP/1.1 server on loopback that records every request and answers from a

@@ -1,0 +1,259 @@
+#include "app/CommandLine.h"
+
+#include "app/AddCommand.h"
+#include "app/CallbackBrowserSignIn.h"
+#include "app/InstanceService.h"
+#include "app/SingleInstance.h"
+#include "app/UrlRoute.h"
+#include "core/Account.h"
+#include "core/AuthService.h"
+#include "core/BackendConfig.h"
+#include "core/SessionStore.h"
+#include "core/Transport.h"
+#include "platform/linux/PeerCredentials.h"
+#include "platform/linux/SecretServiceKeychain.h"
+#include "platform/linux/SystemBrowser.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QTextStream>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+
+namespace oxle {
+
+namespace {
+
+constexpr qint64 maxStdinBytes = 1024 * 1024;
+
+const char usageText[] =
+    "Usage: oxle [COMMAND]\n"
+    "\n"
+    "Without a command, oxle starts and keeps running (one instance per user).\n"
+    "\n"
+    "Commands:\n"
+    "  sign-in google|apple   Sign in through your browser; prints the signed-in e-mail.\n"
+    "                         Without a browser, prints the address to open instead.\n"
+    "  sign-out               Forget the session on this computer.\n"
+    "  add [TEXT...]          Save a link or a note (TEXT, or standard input when none).\n"
+    "                         Exit status: 0 saved or already saved, 1 not signed in or\n"
+    "                         nothing to save, 2 the save failed.\n"
+    "  oxle://...             Hand an oxle address (sign-in callback, invitation) to the\n"
+    "                         running instance.\n"
+    "  --help, -h             Show this help.\n"
+    "  --version              Show the version.\n"
+    "\n"
+    "Environment: OXLE_BACKEND_URL and OXLE_ANON_KEY choose the backend;\n"
+    "OXLE_BROWSER names the command that opens web pages (\"none\" prints the address).\n";
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+int usageError(const QString &message)
+{
+    err() << "oxle: " << message << "\nTry 'oxle --help'.\n";
+    err().flush();
+    return 64;
+}
+
+void print(const InstanceReply &reply)
+{
+    if (!reply.output.isEmpty())
+        out() << reply.output << '\n';
+    if (!reply.error.isEmpty())
+        err() << reply.error << '\n';
+    out().flush();
+    err().flush();
+}
+
+// Everything the account needs, over the real keychain and backend.
+struct AccountStack
+{
+    QNetworkAccessManager network;
+    BackendConfig config = BackendConfig::fromEnvironment();
+    SecretServiceKeychain keychain;
+    SessionStore store{&keychain};
+    CallbackBrowserSignIn browser{&openInSystemBrowser, [](const QUrl &url) {
+                                      out() << "Open this address in your browser to sign in:\n"
+                                            << url.toString(QUrl::FullyEncoded) << '\n';
+                                      out().flush();
+                                  }};
+    AuthService auth{&network, config, &browser};
+    Account account{&store, &auth};
+    InstanceService service{account, browser};
+    InstanceServer server{defaultInstanceSocketPath(), &peerIsCurrentUser};
+
+    AccountStack()
+    {
+        server.setHandler([this](InstanceRequest request, QPointer<QLocalSocket> asker) {
+            return service.handle(std::move(request), std::move(asker));
+        });
+    }
+};
+
+// Runs a coroutine as the whole program: its result is the exit status.
+int runTask(QCoreApplication &app, std::function<QCoro::Task<int>()> body)
+{
+    int status = 0;
+    auto wrapper = [&]() -> QCoro::Task<void> {
+        status = co_await body();
+        app.exit(status);
+    };
+    QTimer::singleShot(0, &app, [&] { wrapper(); });
+    app.exec();
+    return status;
+}
+
+void cancelOnInterrupt()
+{
+    // Ctrl+C during a sign-in: close the connection to the instance, which then gives up.
+    std::signal(SIGINT, [](int) { std::_Exit(130); });
+}
+
+QCoro::Task<int> signInCommand(QString provider)
+{
+    cancelOnInterrupt();
+    if (auto reply = co_await askRunningInstance(defaultInstanceSocketPath(),
+                                                 {InstanceRequest::Kind::SignIn, provider})) {
+        print(*reply);
+        co_return reply->exitCode;
+    }
+    // No instance runs: this process is the one the browser's callback reaches.
+    AccountStack stack;
+    if (!stack.server.listen()) {
+        err() << "oxle: could not listen for the browser's answer.\n";
+        err().flush();
+        co_return 2;
+    }
+    stack.account.restoreSession();
+    const InstanceReply reply = co_await stack.service.signIn(provider);
+    print(reply);
+    co_return reply.exitCode;
+}
+
+QCoro::Task<int> signOutCommand()
+{
+    if (auto reply = co_await askRunningInstance(defaultInstanceSocketPath(), {InstanceRequest::Kind::SignOut, {}})) {
+        print(*reply);
+        co_return reply->exitCode;
+    }
+    AccountStack stack;
+    stack.account.signOut();
+    out() << "Signed out.\n";
+    out().flush();
+    co_return 0;
+}
+
+QCoro::Task<int> addCommand(QString text)
+{
+    QNetworkAccessManager network;
+    Transport transport(&network, BackendConfig::fromEnvironment());
+    SessionStore store(nullptr); // the add command reads only the shared copy
+    const AddOutcome outcome = co_await addToOxle(store, transport, text);
+    if (outcome.result == AddOutcome::Result::Failed)
+        err() << outcome.text << '\n';
+    else
+        out() << outcome.text << '\n';
+    out().flush();
+    err().flush();
+    co_return outcome.exitCode();
+}
+
+QCoro::Task<int> openUrlCommand(QString text)
+{
+    if (!UrlRoute::parse(text)) {
+        err() << "oxle: ignored an address oxle does not handle.\n";
+        err().flush();
+        co_return 1;
+    }
+    if (auto reply = co_await askRunningInstance(defaultInstanceSocketPath(), {InstanceRequest::Kind::OpenUrl, text}, 10'000)) {
+        print(*reply);
+        co_return reply->exitCode;
+    }
+    err() << "oxle: oxle is not running; the address was ignored.\n";
+    err().flush();
+    co_return 0;
+}
+
+int runInstance(QCoreApplication &app)
+{
+    AccountStack stack;
+    if (!stack.server.listen()) {
+        out() << "oxle is already running.\n";
+        out().flush();
+        return 0;
+    }
+    stack.account.restoreSession();
+    out() << "oxle is running.\n";
+    out().flush();
+    return app.exec();
+}
+
+QString readStandardInput()
+{
+    QFile input;
+    if (!input.open(stdin, QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(input.read(maxStdinBytes));
+}
+
+} // namespace
+
+int runOxle(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("oxle"));
+    QCoreApplication::setOrganizationName(QStringLiteral("oxle"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(OXLE_VERSION));
+
+    const QStringList args = app.arguments().mid(1);
+    if (args.isEmpty())
+        return runInstance(app);
+
+    const QString command = args.first();
+    if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
+        out() << usageText;
+        out().flush();
+        return 0;
+    }
+    if (command == QLatin1String("--version")) {
+        out() << "oxle " << OXLE_VERSION << '\n';
+        out().flush();
+        return 0;
+    }
+    if (command == QLatin1String("add")) {
+        const QString text = args.size() > 1 ? args.mid(1).join(QLatin1Char(' ')) : readStandardInput();
+        return runTask(app, [text] { return addCommand(text); });
+    }
+    if (command == QLatin1String("sign-in")) {
+        if (args.size() != 2 || (args[1] != QLatin1String("google") && args[1] != QLatin1String("apple")))
+            return usageError(QStringLiteral("sign-in takes one provider: google or apple."));
+        const QString provider = args[1];
+        return runTask(app, [provider] { return signInCommand(provider); });
+    }
+    if (command == QLatin1String("sign-out")) {
+        if (args.size() != 1)
+            return usageError(QStringLiteral("sign-out takes no arguments."));
+        return runTask(app, [] { return signOutCommand(); });
+    }
+    if (command.contains(QLatin1String("://")) || command.startsWith(QLatin1String("oxle:"))) {
+        if (args.size() != 1)
+            return usageError(QStringLiteral("give one address at a time."));
+        return runTask(app, [command] { return openUrlCommand(command); });
+    }
+    return usageError(QStringLiteral("unknown command \"%1\".").arg(command.left(80)));
+}
+
+} // namespace oxle

@@ -1,0 +1,65 @@
+#include "app/InstanceService.h"
+
+#include "app/CallbackBrowserSignIn.h"
+#include "app/UrlRoute.h"
+#include "core/Account.h"
+#include "core/Errors.h"
+
+namespace oxle {
+
+InstanceService::InstanceService(Account &account, CallbackBrowserSignIn &browser, QObject *parent)
+    : QObject(parent)
+    , m_account(account)
+    , m_browser(browser)
+{
+}
+
+QCoro::Task<InstanceReply> InstanceService::signIn(QString provider)
+{
+    if (provider != QLatin1String("google") && provider != QLatin1String("apple"))
+        co_return InstanceReply{1, {}, QStringLiteral("Unknown sign-in provider \"%1\": use google or apple.").arg(provider)};
+    try {
+        co_await m_account.signIn(provider);
+        const auto &session = m_account.session();
+        const QString who = session && session->email ? *session->email : QStringLiteral("(no e-mail address)");
+        co_return InstanceReply{0, QStringLiteral("Signed in as %1.").arg(who), {}};
+    } catch (const Error &error) {
+        co_return InstanceReply{1, {}, error.description()};
+    }
+}
+
+QCoro::Task<InstanceReply> InstanceService::handle(InstanceRequest request, QPointer<QLocalSocket> asker)
+{
+    switch (request.kind) {
+    case InstanceRequest::Kind::OpenUrl: {
+        const auto route = UrlRoute::parse(request.argument);
+        if (!route)
+            co_return InstanceReply{1, {}, QStringLiteral("Ignored an address oxle does not handle.")};
+        if (route->kind == UrlRoute::Kind::AuthCallback) {
+            if (!m_browser.deliverCallback(route->url))
+                co_return InstanceReply{0, {}, QStringLiteral("No sign-in is waiting; the address was ignored.")};
+            co_return InstanceReply{};
+        }
+        Q_EMIT joinRequested(route->url);
+        co_return InstanceReply{};
+    }
+    case InstanceRequest::Kind::SignIn: {
+        // The asker left (Ctrl+C): nobody waits for this sign-in any more.
+        QMetaObject::Connection gone;
+        if (asker)
+            gone = connect(asker.data(), &QLocalSocket::disconnected, &m_browser, &CallbackBrowserSignIn::cancel);
+        InstanceReply reply = co_await signIn(request.argument);
+        disconnect(gone);
+        co_return reply;
+    }
+    case InstanceRequest::Kind::SignOut:
+        m_account.signOut();
+        co_return InstanceReply{0, QStringLiteral("Signed out."), {}};
+    case InstanceRequest::Kind::Capture:
+    case InstanceRequest::Kind::SaveTab:
+        co_return InstanceReply{1, {}, QStringLiteral("This oxle has no capture window yet.")};
+    }
+    co_return InstanceReply{1, {}, QStringLiteral("Unknown request.")};
+}
+
+} // namespace oxle

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "app/InstanceProtocol.h"
+
+#include <QLocalSocket>
+#include <QObject>
+#include <QPointer>
+
+#include <QCoro/QCoroTask>
+
+namespace oxle {
+
+class Account;
+class CallbackBrowserSignIn;
+
+// What the running instance does with the requests of later oxle processes:
+// sign-in and sign-out happen here, so this process's account changes at once,
+// and browser callbacks reach the sign-in that waits for them.
+class InstanceService : public QObject
+{
+    Q_OBJECT
+public:
+    InstanceService(Account &account, CallbackBrowserSignIn &browser, QObject *parent = nullptr);
+
+    QCoro::Task<InstanceReply> handle(InstanceRequest request, QPointer<QLocalSocket> asker);
+
+    // Sign in and describe the outcome as the command line prints it.
+    QCoro::Task<InstanceReply> signIn(QString provider);
+
+Q_SIGNALS:
+    // An invitation link ("oxle://join/CODE") for the library to redeem.
+    void joinRequested(const QUrl &url);
+
+private:
+    Account &m_account;
+    CallbackBrowserSignIn &m_browser;
+};
+
+} // namespace oxle
