@@ -89,6 +89,40 @@ private:
         return 0;
     }
 
+    // Starts the mock daemon and waits for its bus name; returns what went wrong, or nothing.
+    QString startDaemon()
+    {
+        // The distribution's interpreter carries python3-dbusmock; a python3 earlier in PATH may not.
+        const QString python = QFileInfo::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3")
+                                                                                      : QStringLiteral("python3");
+        m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_daemon.start(python, {"-m", "dbusmock", "--template", "notification_daemon"});
+        if (!m_daemon.waitForStarted(5000))
+            return QStringLiteral("could not start python3 -m dbusmock");
+        auto *bus = QDBusConnection::sessionBus().interface();
+        QElapsedTimer waited;
+        waited.start();
+        while (!bus->isServiceRegistered(FreedesktopNotificationCenter::serviceName)) {
+            if (m_daemon.state() == QProcess::NotRunning)
+                return QStringLiteral("the mock notification daemon exited (is python3-dbusmock installed?)");
+            if (waited.elapsed() > 10'000)
+                return QStringLiteral("the mock notification daemon did not appear on the bus");
+            QTest::qWait(50);
+        }
+        return {};
+    }
+
+    void stopDaemon()
+    {
+        if (m_daemon.state() == QProcess::NotRunning)
+            return;
+        m_daemon.terminate();
+        if (!m_daemon.waitForFinished(3000)) {
+            m_daemon.kill();
+            m_daemon.waitForFinished(3000);
+        }
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -98,38 +132,15 @@ private Q_SLOTS:
                 QFAIL("no session bus; run under scripts/test or dbus-run-session");
             QSKIP("no session bus");
         }
-        // The distribution's interpreter carries python3-dbusmock; a python3 earlier in PATH may not.
-        const QString python = QFileInfo::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3")
-                                                                                      : QStringLiteral("python3");
-        m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_daemon.start(python, {"-m", "dbusmock", "--template", "notification_daemon"});
-        if (!m_daemon.waitForStarted(5000))
-            QFAIL("could not start python3 -m dbusmock");
-        auto *bus = QDBusConnection::sessionBus().interface();
-        QElapsedTimer waited;
-        waited.start();
-        while (!bus->isServiceRegistered(FreedesktopNotificationCenter::serviceName) && waited.elapsed() < 10'000) {
-            if (m_daemon.state() == QProcess::NotRunning) {
-                if (required)
-                    QFAIL("the mock notification daemon exited (is python3-dbusmock installed?)");
-                QSKIP("the mock notification daemon exited (is python3-dbusmock installed?)");
-            }
-            QTest::qWait(50);
+        const QString error = startDaemon();
+        if (!error.isEmpty()) {
+            if (required)
+                QFAIL(qPrintable(error));
+            QSKIP(qPrintable(error));
         }
-        QVERIFY2(bus->isServiceRegistered(FreedesktopNotificationCenter::serviceName),
-                 "the mock notification daemon did not appear on the bus");
     }
 
-    void cleanupTestCase()
-    {
-        if (m_daemon.state() != QProcess::NotRunning) {
-            m_daemon.terminate();
-            if (!m_daemon.waitForFinished(3000)) {
-                m_daemon.kill();
-                m_daemon.waitForFinished(3000);
-            }
-        }
-    }
+    void cleanupTestCase() { stopDaemon(); }
 
     void init() { QCOMPARE(mockCall(QStringLiteral("ClearCalls")).type(), QDBusMessage::ReplyMessage); }
 
@@ -238,6 +249,27 @@ private Q_SLOTS:
         const Call notify = calls("Notify").constLast();
         QCOMPARE(notify.args[3].toString(), QStringLiteral("A <i>title</i>")); // the summary is plain text by protocol
         QCOMPARE(notify.args[4].toString(), QStringLiteral("Tom &amp; Jerry &lt;b&gt;x&lt;/b&gt;"));
+    }
+
+    // Last: it restarts the daemon.
+    void aRestartedServiceIsNotAskedAboutTheOldOnesIds()
+    {
+        FreedesktopNotificationCenter center;
+        QVERIFY(addAndWaitShown(center, request("reminder-r", TimeIntervalTrigger{0.05})) > 0);
+
+        stopDaemon();
+        auto *bus = QDBusConnection::sessionBus().interface();
+        QTRY_VERIFY_WITH_TIMEOUT(!bus->isServiceRegistered(FreedesktopNotificationCenter::serviceName), 5000);
+        const QString error = startDaemon();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QTRY_COMPARE_WITH_TIMEOUT(center.deliveredIdentifiers(), QStringList(), 3000);
+
+        // The new daemon numbers from 1 again: id 1 may now be somebody else's notification.
+        center.removeDelivered({"reminder-r"});
+        QTest::qWait(200);
+        QCOMPARE(calls("CloseNotification").size(), 0);
+        QVERIFY(addAndWaitShown(center, request("reminder-r", TimeIntervalTrigger{0.05})) > 0);
+        QCOMPARE(calls("Notify").constLast().args[1].toUInt(), 0u);
     }
 };
 

@@ -34,6 +34,11 @@ FreedesktopNotificationCenter::FreedesktopNotificationCenter(QDBusConnection con
     , m_appIcon(std::move(appIcon))
 {
     connect(&m_timer, &WallClockTimer::woke, this, &FreedesktopNotificationCenter::evaluate);
+    m_serviceWatcher.setConnection(m_connection);
+    m_serviceWatcher.setWatchMode(QDBusServiceWatcher::WatchForOwnerChange);
+    m_serviceWatcher.addWatchedService(serviceName);
+    connect(&m_serviceWatcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            &FreedesktopNotificationCenter::onServiceOwnerChanged);
     m_connection.connect(serviceName, objectPath, interfaceName, QStringLiteral("NotificationClosed"), this,
                          SLOT(onNotificationClosed(uint, uint)));
     m_connection.connect(serviceName, objectPath, interfaceName, QStringLiteral("ActionInvoked"), this,
@@ -139,6 +144,14 @@ QCoro::Task<void> FreedesktopNotificationCenter::deliver(NotificationRequest req
 void FreedesktopNotificationCenter::forget(uint id)
 {
     m_delivered.removeIf([id](const auto &entry) { return entry.value() == id; });
+}
+
+void FreedesktopNotificationCenter::onServiceOwnerChanged()
+{
+    // A restarted or replaced notification service numbers from scratch: closing or replacing by an old id
+    // could hit another application's notification. What it showed is gone with it anyway.
+    m_delivered.clear();
+    m_bodyMarkup.reset();
 }
 
 void FreedesktopNotificationCenter::onNotificationClosed(uint id, uint /*reason*/)

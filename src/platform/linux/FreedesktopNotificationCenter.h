@@ -5,6 +5,7 @@
 #include "reminders/NotificationSchedule.h"
 
 #include <QDBusConnection>
+#include <QDBusServiceWatcher>
 #include <QHash>
 #include <QObject>
 
@@ -54,13 +55,16 @@ private:
     QCoro::Task<void> deliver(NotificationRequest request);
     QCoro::Task<bool> bodyMarkup();
     void forget(uint id);
+    void onServiceOwnerChanged();
 
     QDBusConnection m_connection;
     QString m_appIcon;
     NotificationSchedule m_schedule;
     WallClockTimer m_timer;
-    QHash<QString, uint> m_delivered; // identifier -> the service's notification id
-    std::optional<bool> m_bodyMarkup;
+    QDBusServiceWatcher m_serviceWatcher;
+    // identifier -> the notification id the current service gave it; ids mean nothing to another service
+    QHash<QString, uint> m_delivered;
+    std::optional<bool> m_bodyMarkup; // of the current service
 };
 
 } // namespace oxle
