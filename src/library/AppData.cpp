@@ -208,8 +208,13 @@ QCoro::Task<bool> AppData::loadItems(QString categoryID)
         co_return false;
     const bool shared = isSharedList(categoryID);
     try {
-        m_items = shared ? co_await m_api.fetchSharedItems(*session, categoryID)
-                         : co_await m_api.fetchItems(*session, categoryID);
+        // Two statements: GCC 12 miscompiles co_await inside a conditional expression.
+        QList<Item> items;
+        if (shared)
+            items = co_await m_api.fetchSharedItems(*session, categoryID);
+        else
+            items = co_await m_api.fetchItems(*session, categoryID);
+        m_items = std::move(items);
     } catch (const std::exception &error) {
         setError(error);
         co_return false;
