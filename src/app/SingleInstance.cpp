@@ -97,6 +97,8 @@ QCoro::Task<void> InstanceServer::serve(QLocalSocket *rawSocket, InstanceRequest
     if (!socket)
         co_return;
     socket->write(InstanceProtocol::encode(reply));
+    // The reply may be the last thing this process does (a one-shot sign-in ends right after it).
+    socket->flush();
     socket->disconnectFromServer();
 }
 
