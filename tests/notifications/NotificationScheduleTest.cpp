@@ -104,15 +104,6 @@ private Q_SLOTS:
         QCOMPARE(ids(schedule.takeDue(1'700'000'000'000)), QStringList({"a"}));
     }
 
-    void calendarTriggerFromAnInstantDropsItsMilliseconds()
-    {
-        setTimeZone("America/New_York");
-        const CalendarTrigger trigger = CalendarTrigger::fromEpochMillis(1'700'000'000'999);
-        QCOMPARE(trigger.date, QDate(2023, 11, 14));
-        QCOMPARE(trigger.time, QTime(17, 13, 20));
-        QCOMPARE(NotificationSchedule::instantOf(trigger), 1'700'000'000'000);
-    }
-
     void refusesRequestsThatCanNeverFire_data()
     {
         QTest::addColumn<QString>("identifier");

@@ -13,11 +13,8 @@ class FakeNotificationCenter : public NotificationCenter
 public:
     QList<NotificationRequest> pending;
     QList<NotificationRequest> added; // every successful add, in order
-    QStringList removedPending;
-    QStringList removedDelivered;
     QSet<QString> failingIdentifiers; // adds of these throw
     bool failListing = false;
-    int authorizationRequests = 0;
 
     QStringList pendingIds() const
     {
@@ -42,11 +39,10 @@ public:
 
     void removePending(const QStringList &identifiers) override
     {
-        removedPending += identifiers;
         pending.removeIf([&](const NotificationRequest &r) { return identifiers.contains(r.identifier); });
     }
 
-    void removeDelivered(const QStringList &identifiers) override { removedDelivered += identifiers; }
+    void removeDelivered(const QStringList &) override {}
 
     QCoro::Task<void> add(NotificationRequest request) override
     {
@@ -58,11 +54,7 @@ public:
         co_return;
     }
 
-    QCoro::Task<void> requestAuthorization() override
-    {
-        ++authorizationRequests;
-        co_return;
-    }
+    QCoro::Task<void> requestAuthorization() override { co_return; }
 };
 
 } // namespace oxle::test

@@ -239,25 +239,6 @@ private Q_SLOTS:
         QCOMPARE(backend.sharedCalls, 1);
     }
 
-    void aPassReplacesWhatAnEarlierPassScheduled()
-    {
-        FakeNotificationCenter center;
-        Backend backend;
-        backend.own = QList<Item>{item("kept", 1'800'000'000'000), item("cleared", 1'800'000'000'000)};
-        auto scheduler = makeScheduler(center, backend);
-        oxle::test::run(scheduler.rescheduleReminders());
-        scheduler.notifySaved(QStringLiteral("A page"));
-
-        // The second item's reminder was cleared on another device, the first one moved.
-        backend.own = QList<Item>{item("kept", 1'900'000'000'000)};
-        oxle::test::run(scheduler.rescheduleReminders());
-
-        QCOMPARE(center.pending.size(), 2);
-        QVERIFY(center.pending[0].identifier.startsWith(QLatin1String("saved-")));
-        QCOMPARE(center.pending[1].identifier, QStringLiteral("reminder-kept"));
-        QCOMPARE(center.pending[1].trigger, NotificationTrigger(CalendarTrigger::fromEpochMillis(1'900'000'000'000)));
-    }
-
     void reminderContent_data()
     {
         QTest::addColumn<QByteArray>("zone");
@@ -321,21 +302,6 @@ private Q_SLOTS:
         QVERIFY(center.pending[1].identifier != first.identifier);
         QCOMPARE(center.pending[1].body, QStringLiteral("https://example.com/"));
         QCOMPARE(backend.sessionCalls, 0);
-    }
-
-    void notifySavedSurvivesARefusingService()
-    {
-        struct Refusing : FakeNotificationCenter
-        {
-            QCoro::Task<void> add(NotificationRequest) override
-            {
-                throw NotificationError(QStringLiteral("no service"));
-                co_return;
-            }
-        } refusing;
-        ReminderScheduler scheduler(refusing, {});
-        scheduler.notifySaved(QStringLiteral("x")); // must neither throw nor crash
-        QCOMPARE(refusing.pending.size(), 0);
     }
 };
 
