@@ -157,9 +157,11 @@ void InstanceClient::finish(std::optional<InstanceReply> reply)
 
 QCoro::Task<std::optional<InstanceReply>> askRunningInstance(QString socketPath, InstanceRequest request, int waitMs)
 {
-    InstanceClient client;
-    client.start(socketPath, request, waitMs);
-    const auto reply = co_await qCoro(&client, &InstanceClient::finished);
+    // The coroutine resumes inside the client's own signal; it must not destroy the client there.
+    auto *client = new InstanceClient;
+    client->start(socketPath, request, waitMs);
+    const auto reply = co_await qCoro(client, &InstanceClient::finished);
+    client->deleteLater();
     co_return reply;
 }
 

@@ -4,7 +4,7 @@
 
 #include <libsecret/secret.h>
 
-Q_LOGGING_CATEGORY(lcKeychain, "oxle.keychain")
+Q_LOGGING_CATEGORY(lcKeychain, "oxle.keychain", QtInfoMsg)
 
 namespace oxle {
 
