@@ -438,26 +438,33 @@ QString canonicalURL(const QString &text)
 
     // Kept items stay in order and as written. Empty items (from "&&" or a trailing "&") carry nothing and are
     // dropped with the tracking ones, so a query that is left with nothing loses its "?".
-    QString query;
+    QList<QStringView> kept;
     if (url.hasQuery) {
         for (const QStringView item : url.query.split(u'&')) {
-            if (item.isEmpty() || isTrackingParameter(item))
-                continue;
-            if (!query.isEmpty())
-                query.append(u'&');
-            query.append(item);
+            if (!item.isEmpty() && !isTrackingParameter(item))
+                kept.append(item);
         }
     }
-    if (!query.isEmpty()) {
-        result.append(u'?');
-        result.append(query);
-    }
-
-    if (result.endsWith(u'/')) {
-        result.chop(1);
-        // A query of just "/" is now empty, and an empty query keeps no "?".
-        if (query == u"/")
+    if (kept.isEmpty()) {
+        // One trailing "/" goes from the whole string.
+        if (result.endsWith(u'/'))
             result.chop(1);
+        return result;
+    }
+    // The string ends with the last kept item, so that is where the one trailing "/" goes; an item left empty
+    // by it is dropped like any other empty item, so the result holds no dangling "&" or "?".
+    if (kept.last().endsWith(u'/')) {
+        kept.last().chop(1);
+        if (kept.last().isEmpty())
+            kept.removeLast();
+    }
+    if (!kept.isEmpty()) {
+        result.append(u'?');
+        for (qsizetype i = 0; i < kept.size(); ++i) {
+            if (i > 0)
+                result.append(u'&');
+            result.append(kept[i]);
+        }
     }
     return result;
 }
