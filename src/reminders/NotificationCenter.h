@@ -6,14 +6,12 @@
 
 #include "core/Errors.h"
 
+#include <QCoro/QCoroTask>
 #include <QDate>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QTime>
-
-#include <QCoro/QCoroTask>
-
 #include <variant>
 
 namespace oxle {
@@ -59,7 +57,9 @@ struct NotificationRequest
 class NotificationError : public Error
 {
 public:
-    explicit NotificationError(const QString &text) : m_text(text) {}
+    explicit NotificationError(const QString &text)
+        : m_text(text)
+    { }
     QString description() const override { return m_text; }
 
 private:

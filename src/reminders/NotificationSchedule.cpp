@@ -1,7 +1,6 @@
 #include "reminders/NotificationSchedule.h"
 
 #include <QSet>
-
 #include <algorithm>
 #include <cmath>
 
@@ -12,8 +11,7 @@ namespace {
 // Beyond this an interval is not a reminder but a bad value (about 290 years).
 constexpr double maxIntervalSeconds = 9.0e9;
 
-template<class... Ts>
-struct Overloaded : Ts...
+template <class... Ts> struct Overloaded : Ts...
 {
     using Ts::operator()...;
 };
@@ -30,8 +28,8 @@ void NotificationSchedule::add(const NotificationRequest &request, qint64 nowMil
     if (request.identifier.isEmpty())
         throw NotificationError(QStringLiteral("A notification needs an identifier."));
 
-    Entry entry{request, std::nullopt, m_nextSequence++};
-    std::visit(Overloaded{
+    Entry entry { request, std::nullopt, m_nextSequence++ };
+    std::visit(Overloaded {
                    [&](const CalendarTrigger &calendar) {
                        if (!calendar.isValid())
                            throw NotificationError(QStringLiteral("The notification's date is not valid."));
@@ -42,9 +40,9 @@ void NotificationSchedule::add(const NotificationRequest &request, qint64 nowMil
                        entry.fixedInstant = nowMillis + qint64(std::llround(interval.seconds * 1000.0));
                    },
                },
-               request.trigger);
+        request.trigger);
 
-    remove({request.identifier});
+    remove({ request.identifier });
     m_entries.append(std::move(entry));
 }
 
@@ -79,7 +77,7 @@ QList<NotificationRequest> NotificationSchedule::takeDue(qint64 nowMillis)
     for (Entry &entry : m_entries) {
         const qint64 at = fireAt(entry);
         if (at <= nowMillis)
-            due.append({at, std::move(entry)});
+            due.append({ at, std::move(entry) });
         else
             waiting.append(std::move(entry));
     }

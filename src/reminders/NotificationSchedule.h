@@ -3,7 +3,6 @@
 #include "reminders/NotificationCenter.h"
 
 #include <QList>
-
 #include <optional>
 
 namespace oxle {

@@ -41,21 +41,20 @@ ReminderScheduler::ReminderScheduler(NotificationCenter &center, Sources sources
 }
 
 ReminderScheduler::ReminderScheduler(NotificationCenter &center, Account &account, const UserDefaults &defaults,
-                                     ItemsRead fetchReminderItems, ItemsRead fetchSharedReminderItems)
+    ItemsRead fetchReminderItems, ItemsRead fetchSharedReminderItems)
     : ReminderScheduler(center,
-                        Sources{
-                            [&account] { return account.validSession(); },
-                            [&defaults] { return defaults.deliverRemindersOnThisMac(); },
-                            std::move(fetchReminderItems),
-                            std::move(fetchSharedReminderItems),
-                            {},
-                        })
-{
-}
+        Sources {
+            [&account] { return account.validSession(); },
+            [&defaults] { return defaults.deliverRemindersOnThisMac(); },
+            std::move(fetchReminderItems),
+            std::move(fetchSharedReminderItems),
+            {},
+        })
+{ }
 
 NotificationRequest ReminderScheduler::reminderRequest(const QString &identifier, const Item &item)
 {
-    return NotificationRequest{
+    return NotificationRequest {
         identifier,
         item.displayTitle(),
         reminderBody,
@@ -104,8 +103,7 @@ QCoro::Task<void> ReminderScheduler::rescheduleReminders()
     QList<Item> shared;
     try {
         shared = co_await m_sources.fetchSharedReminderItems(session);
-    } catch (...) {
-    }
+    } catch (...) { }
     co_await scheduleAll(shared, sharedReminderPrefix, now);
 }
 
@@ -122,12 +120,12 @@ QCoro::Task<void> ReminderScheduler::scheduleAll(const QList<Item> &items, const
 
 void ReminderScheduler::notifySaved(const QString &body)
 {
-    NotificationRequest request{
+    NotificationRequest request {
         savedPrefix + QUuid::createUuid().toString(QUuid::WithoutBraces),
         savedTitle,
         body,
         true,
-        TimeIntervalTrigger{savedDelaySeconds},
+        TimeIntervalTrigger { savedDelaySeconds },
     };
     // Runs on by itself; the caller does not wait for the service.
     addIgnoringFailure(m_center, std::move(request));

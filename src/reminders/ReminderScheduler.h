@@ -4,11 +4,9 @@
 #include "core/Records.h"
 #include "reminders/NotificationCenter.h"
 
+#include <QCoro/QCoroTask>
 #include <QList>
 #include <QString>
-
-#include <QCoro/QCoroTask>
-
 #include <functional>
 
 namespace oxle {
@@ -36,17 +34,17 @@ public:
 
     struct Sources
     {
-        SessionSource validSession;        // throws when signed out or the refresh fails
-        SettingSource deliverReminders;    // "deliverRemindersOnThisMac"
-        ItemsRead fetchReminderItems;      // the user's own items with a reminder time
+        SessionSource validSession; // throws when signed out or the refresh fails
+        SettingSource deliverReminders; // "deliverRemindersOnThisMac"
+        ItemsRead fetchReminderItems; // the user's own items with a reminder time
         ItemsRead fetchSharedReminderItems; // shared items carrying the user's reminder time
-        Clock clock;                       // empty: the system clock
+        Clock clock; // empty: the system clock
     };
 
     ReminderScheduler(NotificationCenter &center, Sources sources);
     // The application's wiring: the account's sessions and the stored setting.
     ReminderScheduler(NotificationCenter &center, Account &account, const UserDefaults &defaults,
-                      ItemsRead fetchReminderItems, ItemsRead fetchSharedReminderItems);
+        ItemsRead fetchReminderItems, ItemsRead fetchSharedReminderItems);
 
     // One complete pass. Never throws; every failure ends the pass or skips one notification silently.
     QCoro::Task<void> rescheduleReminders();

@@ -5,9 +5,13 @@
 
 namespace oxle {
 
-UserDefaults::UserDefaults() : m_filePath(standardFilePath()) {}
+UserDefaults::UserDefaults()
+    : m_filePath(standardFilePath())
+{ }
 
-UserDefaults::UserDefaults(const QString &filePath) : m_filePath(filePath) {}
+UserDefaults::UserDefaults(const QString &filePath)
+    : m_filePath(filePath)
+{ }
 
 QString UserDefaults::standardFilePath()
 {

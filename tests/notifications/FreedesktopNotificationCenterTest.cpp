@@ -1,4 +1,5 @@
 #include "platform/linux/FreedesktopNotificationCenter.h"
+
 #include "support/CoroTest.h"
 
 #include <QDBusArgument>
@@ -26,9 +27,8 @@ struct Call
 
 QDBusMessage mockCall(const QString &method, const QVariantList &args = {})
 {
-    QDBusMessage message = QDBusMessage::createMethodCall(FreedesktopNotificationCenter::serviceName,
-                                                          FreedesktopNotificationCenter::objectPath, mockInterface,
-                                                          method);
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        FreedesktopNotificationCenter::serviceName, FreedesktopNotificationCenter::objectPath, mockInterface, method);
     message.setArguments(args);
     return QDBusConnection::sessionBus().call(message, QDBus::Block, 5000);
 }
@@ -60,9 +60,10 @@ QVariantMap hintsOf(const Call &call)
     return qdbus_cast<QVariantMap>(call.args.value(6));
 }
 
-NotificationRequest request(const QString &id, NotificationTrigger trigger, const QString &body = QStringLiteral("Body"))
+NotificationRequest request(
+    const QString &id, NotificationTrigger trigger, const QString &body = QStringLiteral("Body"))
 {
-    return NotificationRequest{id, QStringLiteral("Title of ") + id, body, true, trigger};
+    return NotificationRequest { id, QStringLiteral("Title of ") + id, body, true, trigger };
 }
 
 } // namespace
@@ -93,10 +94,11 @@ private:
     QString startDaemon()
     {
         // The distribution's interpreter carries python3-dbusmock; a python3 earlier in PATH may not.
-        const QString python = QFileInfo::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3")
-                                                                                      : QStringLiteral("python3");
+        const QString python = QFileInfo::exists(QStringLiteral("/usr/bin/python3"))
+            ? QStringLiteral("/usr/bin/python3")
+            : QStringLiteral("python3");
         m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_daemon.start(python, {"-m", "dbusmock", "--template", "notification_daemon"});
+        m_daemon.start(python, { "-m", "dbusmock", "--template", "notification_daemon" });
         if (!m_daemon.waitForStarted(5000))
             return QStringLiteral("could not start python3 -m dbusmock");
         auto *bus = QDBusConnection::sessionBus().interface();
@@ -149,8 +151,9 @@ private Q_SLOTS:
         FreedesktopNotificationCenter center;
         QElapsedTimer sinceAdd;
         sinceAdd.start();
-        oxle::test::run(center.add(request("reminder-a", TimeIntervalTrigger{0.3}, QStringLiteral("Time to check"))));
-        QCOMPARE(oxle::test::run(center.pendingIdentifiers()), QStringList({"reminder-a"}));
+        oxle::test::run(
+            center.add(request("reminder-a", TimeIntervalTrigger { 0.3 }, QStringLiteral("Time to check"))));
+        QCOMPARE(oxle::test::run(center.pendingIdentifiers()), QStringList({ "reminder-a" }));
 
         QTRY_COMPARE_WITH_TIMEOUT(calls("Notify").size(), 1, 5000);
         QVERIFY2(sinceAdd.elapsed() >= 290, "shown before its trigger");
@@ -182,11 +185,11 @@ private Q_SLOTS:
     void removedOrReplacedBeforeTheTriggerIsNeverShownAsItWas()
     {
         FreedesktopNotificationCenter center;
-        oxle::test::run(center.add(request("reminder-removed", TimeIntervalTrigger{0.3})));
-        oxle::test::run(center.add(request("reminder-replaced", TimeIntervalTrigger{0.3}, QStringLiteral("old"))));
-        oxle::test::run(center.add(request("reminder-replaced", TimeIntervalTrigger{0.4}, QStringLiteral("new"))));
-        center.removePending({"reminder-removed"});
-        QCOMPARE(oxle::test::run(center.pendingIdentifiers()), QStringList({"reminder-replaced"}));
+        oxle::test::run(center.add(request("reminder-removed", TimeIntervalTrigger { 0.3 })));
+        oxle::test::run(center.add(request("reminder-replaced", TimeIntervalTrigger { 0.3 }, QStringLiteral("old"))));
+        oxle::test::run(center.add(request("reminder-replaced", TimeIntervalTrigger { 0.4 }, QStringLiteral("new"))));
+        center.removePending({ "reminder-removed" });
+        QCOMPARE(oxle::test::run(center.pendingIdentifiers()), QStringList({ "reminder-replaced" }));
 
         QTRY_COMPARE_WITH_TIMEOUT(calls("Notify").size(), 1, 5000);
         QTest::qWait(400); // anything else due would have been sent by now
@@ -199,20 +202,20 @@ private Q_SLOTS:
     void shownNotificationsAreClosedOnlyOnRequest()
     {
         FreedesktopNotificationCenter center;
-        const uint shownId = addAndWaitShown(center, request("reminder-x", TimeIntervalTrigger{0.05}));
+        const uint shownId = addAndWaitShown(center, request("reminder-x", TimeIntervalTrigger { 0.05 }));
         QVERIFY(shownId > 0);
-        QCOMPARE(center.deliveredIdentifiers(), QStringList({"reminder-x"}));
+        QCOMPARE(center.deliveredIdentifiers(), QStringList({ "reminder-x" }));
 
         // Clearing pending requests leaves what is on screen alone.
-        center.removePending({"reminder-x"});
+        center.removePending({ "reminder-x" });
         QTest::qWait(200);
         QCOMPARE(calls("CloseNotification").size(), 0);
 
         // Shown again under the same identifier: it replaces the one on screen.
-        QCOMPARE(addAndWaitShown(center, request("reminder-x", TimeIntervalTrigger{0.05})), shownId);
+        QCOMPARE(addAndWaitShown(center, request("reminder-x", TimeIntervalTrigger { 0.05 })), shownId);
         QCOMPARE(calls("Notify").constLast().args[1].toUInt(), shownId);
 
-        center.removeDelivered({"reminder-x", "reminder-unknown"});
+        center.removeDelivered({ "reminder-x", "reminder-unknown" });
         QTRY_COMPARE_WITH_TIMEOUT(calls("CloseNotification").size(), 1, 3000);
         QCOMPARE(calls("CloseNotification").constFirst().args[0].toUInt(), shownId);
         QCOMPARE(center.deliveredIdentifiers(), QStringList());
@@ -221,21 +224,20 @@ private Q_SLOTS:
     void aNotificationTheUserClosedIsForgotten()
     {
         FreedesktopNotificationCenter center;
-        const uint shownId = addAndWaitShown(center, request("saved-y", TimeIntervalTrigger{0.05}));
+        const uint shownId = addAndWaitShown(center, request("saved-y", TimeIntervalTrigger { 0.05 }));
         QVERIFY(shownId > 0);
 
         const QDBusMessage emitted = mockCall(QStringLiteral("EmitSignal"),
-                                              {FreedesktopNotificationCenter::interfaceName,
-                                               QStringLiteral("NotificationClosed"), QStringLiteral("uu"),
-                                               QVariant::fromValue(QVariantList{shownId, 2u})});
+            { FreedesktopNotificationCenter::interfaceName, QStringLiteral("NotificationClosed"), QStringLiteral("uu"),
+                QVariant::fromValue(QVariantList { shownId, 2u }) });
         QCOMPARE(emitted.type(), QDBusMessage::ReplyMessage);
         QTRY_COMPARE_WITH_TIMEOUT(center.deliveredIdentifiers(), QStringList(), 3000);
 
-        center.removeDelivered({"saved-y"});
+        center.removeDelivered({ "saved-y" });
         QTest::qWait(200);
         QCOMPARE(calls("CloseNotification").size(), 0);
         // A new one under that identifier is a new notification, not a replacement.
-        addAndWaitShown(center, request("saved-y", TimeIntervalTrigger{0.05}));
+        addAndWaitShown(center, request("saved-y", TimeIntervalTrigger { 0.05 }));
         QCOMPARE(calls("Notify").constLast().args[1].toUInt(), 0u);
     }
 
@@ -243,7 +245,8 @@ private Q_SLOTS:
     {
         // The mock advertises "body-markup"; a page title must not become markup.
         FreedesktopNotificationCenter center;
-        NotificationRequest r = request("saved-z", TimeIntervalTrigger{0.05}, QStringLiteral("Tom & Jerry <b>x</b>"));
+        NotificationRequest r
+            = request("saved-z", TimeIntervalTrigger { 0.05 }, QStringLiteral("Tom & Jerry <b>x</b>"));
         r.title = QStringLiteral("A <i>title</i>");
         QVERIFY(addAndWaitShown(center, r) > 0);
         const Call notify = calls("Notify").constLast();
@@ -255,7 +258,7 @@ private Q_SLOTS:
     void aRestartedServiceIsNotAskedAboutTheOldOnesIds()
     {
         FreedesktopNotificationCenter center;
-        QVERIFY(addAndWaitShown(center, request("reminder-r", TimeIntervalTrigger{0.05})) > 0);
+        QVERIFY(addAndWaitShown(center, request("reminder-r", TimeIntervalTrigger { 0.05 })) > 0);
 
         stopDaemon();
         auto *bus = QDBusConnection::sessionBus().interface();
@@ -265,10 +268,10 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(center.deliveredIdentifiers(), QStringList(), 3000);
 
         // The new daemon numbers from 1 again: id 1 may now be somebody else's notification.
-        center.removeDelivered({"reminder-r"});
+        center.removeDelivered({ "reminder-r" });
         QTest::qWait(200);
         QCOMPARE(calls("CloseNotification").size(), 0);
-        QVERIFY(addAndWaitShown(center, request("reminder-r", TimeIntervalTrigger{0.05})) > 0);
+        QVERIFY(addAndWaitShown(center, request("reminder-r", TimeIntervalTrigger { 0.05 })) > 0);
         QCOMPARE(calls("Notify").constLast().args[1].toUInt(), 0u);
     }
 };

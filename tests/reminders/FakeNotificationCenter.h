@@ -27,7 +27,7 @@ public:
     void seed(const QStringList &identifiers)
     {
         for (const QString &identifier : identifiers)
-            pending.append({identifier, {}, {}, false, TimeIntervalTrigger{60}});
+            pending.append({ identifier, {}, {}, false, TimeIntervalTrigger { 60 } });
     }
 
     QCoro::Task<QStringList> pendingIdentifiers() override
@@ -42,7 +42,7 @@ public:
         pending.removeIf([&](const NotificationRequest &r) { return identifiers.contains(r.identifier); });
     }
 
-    void removeDelivered(const QStringList &) override {}
+    void removeDelivered(const QStringList &) override { }
 
     QCoro::Task<void> add(NotificationRequest request) override
     {

@@ -1,13 +1,12 @@
-#include "FakeNotificationCenter.h"
-#include "support/CoroTest.h"
-
-#include "core/Errors.h"
 #include "reminders/ReminderScheduler.h"
+
+#include "FakeNotificationCenter.h"
+#include "core/Errors.h"
+#include "support/CoroTest.h"
 
 #include <QCoro/QCoroTimer>
 #include <QTest>
 #include <QUuid>
-
 #include <chrono>
 #include <ctime>
 
@@ -22,8 +21,8 @@ struct Backend
 {
     bool setting = true;
     bool signedIn = true;
-    std::optional<QList<Item>> own = QList<Item>{};
-    std::optional<QList<Item>> shared = QList<Item>{};
+    std::optional<QList<Item>> own = QList<Item> {};
+    std::optional<QList<Item>> shared = QList<Item> {};
     double now = 1'700'000'000.0;
     int sessionCalls = 0;
     int ownCalls = 0;
@@ -57,19 +56,21 @@ ReminderScheduler::ItemsRead read(Backend &backend, std::optional<QList<Item>> B
 
 ReminderScheduler makeScheduler(FakeNotificationCenter &center, Backend &backend)
 {
-    return ReminderScheduler(center, {
-        [&backend]() -> QCoro::Task<OxleSession> {
-            ++backend.sessionCalls;
-            co_await QCoro::sleepFor(1ms);
-            if (!backend.signedIn)
-                throw AuthError::noSession();
-            co_return OxleSession{QStringLiteral("access"), QStringLiteral("refresh"), 0, QStringLiteral("uid"), {}};
-        },
-        [&backend] { return backend.setting; },
-        read(backend, &Backend::own, &Backend::ownCalls),
-        read(backend, &Backend::shared, &Backend::sharedCalls),
-        [&backend] { return backend.now; },
-    });
+    return ReminderScheduler(center,
+        {
+            [&backend]() -> QCoro::Task<OxleSession> {
+                ++backend.sessionCalls;
+                co_await QCoro::sleepFor(1ms);
+                if (!backend.signedIn)
+                    throw AuthError::noSession();
+                co_return OxleSession { QStringLiteral("access"), QStringLiteral("refresh"), 0, QStringLiteral("uid"),
+                    {} };
+            },
+            [&backend] { return backend.setting; },
+            read(backend, &Backend::own, &Backend::ownCalls),
+            read(backend, &Backend::shared, &Backend::sharedCalls),
+            [&backend] { return backend.now; },
+        });
 }
 
 void setTimeZone(const char *zone)
@@ -103,16 +104,16 @@ private Q_SLOTS:
         QFETCH(int, sessionCalls);
 
         FakeNotificationCenter center;
-        center.seed({"reminder-a", "saved-1", "reminder-shared-b", "reminder", "Reminder-c", "other"});
+        center.seed({ "reminder-a", "saved-1", "reminder-shared-b", "reminder", "Reminder-c", "other" });
         Backend backend;
         backend.setting = setting;
         backend.signedIn = signedIn;
-        backend.own = QList<Item>{item("x", 1'800'000'000'000)};
+        backend.own = QList<Item> { item("x", 1'800'000'000'000) };
         auto scheduler = makeScheduler(center, backend);
 
         oxle::test::run(scheduler.rescheduleReminders());
 
-        QCOMPARE(center.pendingIds(), QStringList({"saved-1", "reminder", "Reminder-c", "other"}));
+        QCOMPARE(center.pendingIds(), QStringList({ "saved-1", "reminder", "Reminder-c", "other" }));
         QCOMPARE(center.added.size(), 0);
         QCOMPARE(backend.sessionCalls, sessionCalls);
         QCOMPARE(backend.ownCalls, 0);
@@ -128,7 +129,8 @@ private Q_SLOTS:
         QTest::newRow("one ms later") << 1'700'000'000.5 << std::optional<qint64>(1'700'000'000'501) << true;
         QTest::newRow("one ms earlier") << 1'700'000'000.5 << std::optional<qint64>(1'700'000'000'499) << false;
         // now × 1000 is not a whole number: its millisecond has begun, so that millisecond is past.
-        QTest::newRow("inside the current ms") << 1'700'000'000.0004 << std::optional<qint64>(1'700'000'000'000) << false;
+        QTest::newRow("inside the current ms")
+            << 1'700'000'000.0004 << std::optional<qint64>(1'700'000'000'000) << false;
         QTest::newRow("next ms") << 1'700'000'000.0004 << std::optional<qint64>(1'700'000'000'001) << true;
         QTest::newRow("no reminder") << 1'700'000'000.0 << std::optional<qint64>() << false;
         QTest::newRow("year ahead") << 1'700'000'000.0 << std::optional<qint64>(1'731'536'000'000) << true;
@@ -143,13 +145,13 @@ private Q_SLOTS:
         FakeNotificationCenter center;
         Backend backend;
         backend.now = now;
-        backend.own = QList<Item>{item("a", reminderAt)};
-        backend.shared = QList<Item>{item("b", reminderAt)};
+        backend.own = QList<Item> { item("a", reminderAt) };
+        backend.shared = QList<Item> { item("b", reminderAt) };
         auto scheduler = makeScheduler(center, backend);
 
         oxle::test::run(scheduler.rescheduleReminders());
 
-        const QStringList expected = scheduled ? QStringList{"reminder-a", "reminder-shared-b"} : QStringList{};
+        const QStringList expected = scheduled ? QStringList { "reminder-a", "reminder-shared-b" } : QStringList {};
         QCOMPARE(center.pendingIds(), expected);
     }
 
@@ -157,16 +159,16 @@ private Q_SLOTS:
     {
         FakeNotificationCenter center;
         Backend backend;
-        backend.own = QList<Item>{item("same", 1'800'000'000'000, QStringLiteral("Mine"))};
-        backend.shared = QList<Item>{item("same", 1'800'000'000'000, QStringLiteral("Ours"))};
+        backend.own = QList<Item> { item("same", 1'800'000'000'000, QStringLiteral("Mine")) };
+        backend.shared = QList<Item> { item("same", 1'800'000'000'000, QStringLiteral("Ours")) };
         auto scheduler = makeScheduler(center, backend);
 
         oxle::test::run(scheduler.rescheduleReminders());
 
-        QCOMPARE(center.pendingIds(), QStringList({"reminder-same", "reminder-shared-same"}));
+        QCOMPARE(center.pendingIds(), QStringList({ "reminder-same", "reminder-shared-same" }));
         QCOMPARE(center.pending[0].title, QStringLiteral("Mine"));
         QCOMPARE(center.pending[1].title, QStringLiteral("Ours"));
-        QCOMPARE(backend.sessionsSeen, QStringList({"access", "access"}));
+        QCOMPARE(backend.sessionsSeen, QStringList({ "access", "access" }));
     }
 
     void schedulesEverythingTheReadsReturnInOrder()
@@ -196,16 +198,16 @@ private Q_SLOTS:
         QTest::addColumn<bool>("listingFails");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("own read fails") << true << false << QString() << false
-                                        << QStringList{"reminder-shared-s1", "reminder-shared-s2"};
-        QTest::newRow("shared read fails") << false << true << QString() << false
-                                           << QStringList{"reminder-o1", "reminder-o2"};
-        QTest::newRow("both fail") << true << true << QString() << false << QStringList{};
+                                        << QStringList { "reminder-shared-s1", "reminder-shared-s2" };
+        QTest::newRow("shared read fails")
+            << false << true << QString() << false << QStringList { "reminder-o1", "reminder-o2" };
+        QTest::newRow("both fail") << true << true << QString() << false << QStringList {};
         QTest::newRow("one add fails") << false << false << QStringLiteral("reminder-o1") << false
-                                       << QStringList{"reminder-o2", "reminder-shared-s1", "reminder-shared-s2"};
+                                       << QStringList { "reminder-o2", "reminder-shared-s1", "reminder-shared-s2" };
         // Nothing known to remove; the adds still happen (and would replace by identifier).
         QTest::newRow("listing fails") << false << false << QString() << true
-                                       << QStringList{"reminder-stale", "reminder-o1", "reminder-o2",
-                                                      "reminder-shared-s1", "reminder-shared-s2"};
+                                       << QStringList { "reminder-stale", "reminder-o1", "reminder-o2",
+                                              "reminder-shared-s1", "reminder-shared-s2" };
     }
 
     void failuresSkipOnlyWhatFailed()
@@ -217,17 +219,17 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
 
         FakeNotificationCenter center;
-        center.seed({"reminder-stale"});
+        center.seed({ "reminder-stale" });
         center.failListing = listingFails;
         if (!failingAdd.isEmpty())
             center.failingIdentifiers.insert(failingAdd);
         Backend backend;
         if (!ownFails)
-            backend.own = QList<Item>{item("o1", 1'800'000'000'000), item("o2", 1'800'000'000'000)};
+            backend.own = QList<Item> { item("o1", 1'800'000'000'000), item("o2", 1'800'000'000'000) };
         else
             backend.own.reset();
         if (!sharedFails)
-            backend.shared = QList<Item>{item("s1", 1'800'000'000'000), item("s2", 1'800'000'000'000)};
+            backend.shared = QList<Item> { item("s1", 1'800'000'000'000), item("s2", 1'800'000'000'000) };
         else
             backend.shared.reset();
         auto scheduler = makeScheduler(center, backend);
@@ -261,7 +263,7 @@ private Q_SLOTS:
         Item untitled = item("u", 1'700'000'000'123, std::nullopt);
         untitled.sourceDomain = QStringLiteral("example.com");
         backend.now = 1'600'000'000.0;
-        backend.own = QList<Item>{untitled};
+        backend.own = QList<Item> { untitled };
         auto scheduler = makeScheduler(center, backend);
 
         oxle::test::run(scheduler.rescheduleReminders());
@@ -298,7 +300,7 @@ private Q_SLOTS:
         QCOMPARE(first.title, QStringLiteral("Saved to oxle"));
         QCOMPARE(first.body, QStringLiteral("Example Domain"));
         QVERIFY(first.sound);
-        QCOMPARE(first.trigger, NotificationTrigger(TimeIntervalTrigger{0.1}));
+        QCOMPARE(first.trigger, NotificationTrigger(TimeIntervalTrigger { 0.1 }));
         QVERIFY(center.pending[1].identifier != first.identifier);
         QCOMPARE(center.pending[1].body, QStringLiteral("https://example.com/"));
         QCOMPARE(backend.sessionCalls, 0);

@@ -1,13 +1,12 @@
 #include "platform/linux/FreedesktopNotificationCenter.h"
 
+#include <QCoro/QCoroDBusPendingCall>
 #include <QDBusMessage>
 #include <QDBusPendingReply>
 #include <QDateTime>
 #include <QLoggingCategory>
 #include <QPointer>
 #include <QVariantMap>
-
-#include <QCoro/QCoroDBusPendingCall>
 
 namespace oxle {
 
@@ -21,14 +20,13 @@ const QString soundName = QStringLiteral("message-new-instant");
 QDBusMessage methodCall(const QString &method)
 {
     return QDBusMessage::createMethodCall(FreedesktopNotificationCenter::serviceName,
-                                          FreedesktopNotificationCenter::objectPath,
-                                          FreedesktopNotificationCenter::interfaceName, method);
+        FreedesktopNotificationCenter::objectPath, FreedesktopNotificationCenter::interfaceName, method);
 }
 
 } // namespace
 
-FreedesktopNotificationCenter::FreedesktopNotificationCenter(QDBusConnection connection, QString appIcon,
-                                                             QObject *parent)
+FreedesktopNotificationCenter::FreedesktopNotificationCenter(
+    QDBusConnection connection, QString appIcon, QObject *parent)
     : QObject(parent)
     , m_connection(std::move(connection))
     , m_appIcon(std::move(appIcon))
@@ -38,11 +36,11 @@ FreedesktopNotificationCenter::FreedesktopNotificationCenter(QDBusConnection con
     m_serviceWatcher.setWatchMode(QDBusServiceWatcher::WatchForOwnerChange);
     m_serviceWatcher.addWatchedService(serviceName);
     connect(&m_serviceWatcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
-            &FreedesktopNotificationCenter::onServiceOwnerChanged);
+        &FreedesktopNotificationCenter::onServiceOwnerChanged);
     m_connection.connect(serviceName, objectPath, interfaceName, QStringLiteral("NotificationClosed"), this,
-                         SLOT(onNotificationClosed(uint, uint)));
+        SLOT(onNotificationClosed(uint, uint)));
     m_connection.connect(serviceName, objectPath, interfaceName, QStringLiteral("ActionInvoked"), this,
-                         SLOT(onActionInvoked(uint, QString)));
+        SLOT(onActionInvoked(uint, QString)));
 }
 
 QCoro::Task<QStringList> FreedesktopNotificationCenter::pendingIdentifiers()

@@ -8,7 +8,6 @@
 #include <QDBusServiceWatcher>
 #include <QHash>
 #include <QObject>
-
 #include <optional>
 
 namespace oxle {
@@ -28,8 +27,8 @@ public:
     static inline const QString objectPath = QStringLiteral("/org/freedesktop/Notifications");
     static inline const QString interfaceName = QStringLiteral("org.freedesktop.Notifications");
 
-    explicit FreedesktopNotificationCenter(QDBusConnection connection = QDBusConnection::sessionBus(),
-                                           QString appIcon = {}, QObject *parent = nullptr);
+    explicit FreedesktopNotificationCenter(
+        QDBusConnection connection = QDBusConnection::sessionBus(), QString appIcon = {}, QObject *parent = nullptr);
 
     QCoro::Task<QStringList> pendingIdentifiers() override;
     void removePending(const QStringList &identifiers) override;

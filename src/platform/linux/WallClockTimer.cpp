@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -14,7 +13,8 @@ namespace oxle {
 
 Q_LOGGING_CATEGORY(lcWallClock, "oxle.wallclock")
 
-WallClockTimer::WallClockTimer(QObject *parent) : QObject(parent)
+WallClockTimer::WallClockTimer(QObject *parent)
+    : QObject(parent)
 {
     m_fd = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
     if (m_fd < 0) {
@@ -45,7 +45,7 @@ void WallClockTimer::arm(qint64 epochMillis)
     }
     // An instant at or before the epoch would read as "disarm" to the kernel.
     const qint64 at = qMax<qint64>(epochMillis, 1);
-    itimerspec spec{};
+    itimerspec spec {};
     spec.it_value.tv_sec = time_t(at / 1000);
     spec.it_value.tv_nsec = long(at % 1000) * 1'000'000L;
     if (::timerfd_settime(m_fd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr) != 0) {
@@ -61,7 +61,7 @@ void WallClockTimer::disarm()
         m_fallback.stop();
         return;
     }
-    const itimerspec off{};
+    const itimerspec off {};
     ::timerfd_settime(m_fd, 0, &off, nullptr);
 }
 
