@@ -8,7 +8,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTextStream>
-
 #include <algorithm>
 #include <vector>
 
@@ -27,9 +26,9 @@ QByteArray generateItems(int count)
             + "?ref=home\",\"title\":" + (i % 3 ? "\"A reasonably long article title number " + n + "\"" : "null")
             + ",\"note\":" + (i % 5 ? "null" : "\"remember to read this one\"")
             + ",\"source_domain\":\"example.com\",\"content_type\":\"article\",\"category_id\":"
-            + (i % 4 ? "\"sb_user-" + n + "\"" : "null") + ",\"status\":\"queued\",\"created_at\":"
-            + QByteArray::number(1700000000000LL + i) + ",\"reminder_override_at\":"
-            + (i % 7 ? "null" : QByteArray::number(1710000000000LL + i))
+            + (i % 4 ? "\"sb_user-" + n + "\"" : "null")
+            + ",\"status\":\"queued\",\"created_at\":" + QByteArray::number(1700000000000LL + i)
+            + ",\"reminder_override_at\":" + (i % 7 ? "null" : QByteArray::number(1710000000000LL + i))
             + ",\"thumbnail_url\":\"https://img.example.com/t/" + n + ".jpg\"}";
     }
     json += ']';
@@ -45,11 +44,10 @@ struct Timing
 Timing summarise(std::vector<double> times)
 {
     std::sort(times.begin(), times.end());
-    return {times.front(), times[times.size() / 2]};
+    return { times.front(), times[times.size() / 2] };
 }
 
-template<typename F>
-double micros(F &&work)
+template <typename F> double micros(F &&work)
 {
     QElapsedTimer timer;
     timer.start();

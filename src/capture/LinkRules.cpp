@@ -6,51 +6,51 @@ namespace oxle::ItemReader {
 
 const QStringList &videoOrShortDomains()
 {
-    static const QStringList list{QStringLiteral("youtube.com"), QStringLiteral("youtu.be"),
-                                  QStringLiteral("m.youtube.com")};
+    static const QStringList list { QStringLiteral("youtube.com"), QStringLiteral("youtu.be"),
+        QStringLiteral("m.youtube.com") };
     return list;
 }
 
 const QStringList &instagramDomains()
 {
-    static const QStringList list{QStringLiteral("instagram.com"), QStringLiteral("instagr.am")};
+    static const QStringList list { QStringLiteral("instagram.com"), QStringLiteral("instagr.am") };
     return list;
 }
 
 const QStringList &tiktokDomains()
 {
-    static const QStringList list{QStringLiteral("tiktok.com")};
+    static const QStringList list { QStringLiteral("tiktok.com") };
     return list;
 }
 
 const QStringList &spotifyDomains()
 {
-    static const QStringList list{QStringLiteral("open.spotify.com")};
+    static const QStringList list { QStringLiteral("open.spotify.com") };
     return list;
 }
 
 const QStringList &podcastDomains()
 {
-    static const QStringList list{QStringLiteral("podcasts.apple.com"), QStringLiteral("pocketcasts.com"),
-                                  QStringLiteral("overcast.fm")};
+    static const QStringList list { QStringLiteral("podcasts.apple.com"), QStringLiteral("pocketcasts.com"),
+        QStringLiteral("overcast.fm") };
     return list;
 }
 
 const QStringList &musicDomains()
 {
-    static const QStringList list{QStringLiteral("soundcloud.com"), QStringLiteral("music.apple.com")};
+    static const QStringList list { QStringLiteral("soundcloud.com"), QStringLiteral("music.apple.com") };
     return list;
 }
 
 const QStringList &videoDomains()
 {
-    static const QStringList list{QStringLiteral("vimeo.com"), QStringLiteral("twitch.tv")};
+    static const QStringList list { QStringLiteral("vimeo.com"), QStringLiteral("twitch.tv") };
     return list;
 }
 
 const QStringList &articleDomains()
 {
-    static const QStringList list{QStringLiteral("medium.com"), QStringLiteral("substack.com")};
+    static const QStringList list { QStringLiteral("medium.com"), QStringLiteral("substack.com") };
     return list;
 }
 
@@ -81,7 +81,17 @@ bool isUnreserved(char32_t c)
 bool isSubDelim(char32_t c)
 {
     switch (c) {
-    case '!': case '$': case '&': case '\'': case '(': case ')': case '*': case '+': case ',': case ';': case '=':
+    case '!':
+    case '$':
+    case '&':
+    case '\'':
+    case '(':
+    case ')':
+    case '*':
+    case '+':
+    case ',':
+    case ';':
+    case '=':
         return true;
     default:
         return false;
@@ -115,8 +125,7 @@ enum class Unicode { None, Ucs, UcsAndPrivate };
 
 // Checks every character of `text`: ASCII ones with `asciiAllowed`, "%" only as the start of a two-digit hex
 // escape, non-ASCII ones by `unicode`, and lone surrogates never.
-template<typename AsciiPredicate>
-bool allValid(QStringView text, AsciiPredicate asciiAllowed, Unicode unicode)
+template <typename AsciiPredicate> bool allValid(QStringView text, AsciiPredicate asciiAllowed, Unicode unicode)
 {
     const qsizetype size = text.size();
     for (qsizetype i = 0; i < size; ++i) {
@@ -140,7 +149,8 @@ bool allValid(QStringView text, AsciiPredicate asciiAllowed, Unicode unicode)
         } else if (QChar::isLowSurrogate(c)) {
             return false;
         }
-        const bool ok = unicode == Unicode::None ? false
+        const bool ok = unicode == Unicode::None
+            ? false
             : isUcsChar(codePoint) || (unicode == Unicode::UcsAndPrivate && isPrivateUse(codePoint));
         if (!ok)
             return false;
@@ -308,8 +318,9 @@ bool parseAuthority(QStringView authority, UrlReference &url)
 std::optional<UrlReference> parseUrlReference(QStringView text)
 {
     // The splitting expression of RFC 3986, appendix B. It accepts any text; the checks below make it strict.
-    static const QRegularExpression splitter(QStringLiteral(R"(^(([^:/?#]+):)?(//([^/?#]*))?([^?#]*)(\?([^#]*))?(#(.*))?$)"),
-                                             QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression splitter(
+        QStringLiteral(R"(^(([^:/?#]+):)?(//([^/?#]*))?([^?#]*)(\?([^#]*))?(#(.*))?$)"),
+        QRegularExpression::DotMatchesEverythingOption);
     const QRegularExpressionMatch match = splitter.match(text);
     if (!match.hasMatch())
         return std::nullopt;
@@ -383,8 +394,8 @@ bool isTrackingParameter(QStringView item)
         name = QString::fromUtf8(QByteArray::fromPercentEncoding(rawName.toUtf8())).toLower();
     else
         name = rawName.toString().toLower();
-    static const QStringList exact{QStringLiteral("fbclid"), QStringLiteral("gclid"), QStringLiteral("igshid"),
-                                   QStringLiteral("si"), QStringLiteral("feature")};
+    static const QStringList exact { QStringLiteral("fbclid"), QStringLiteral("gclid"), QStringLiteral("igshid"),
+        QStringLiteral("si"), QStringLiteral("feature") };
     return name.startsWith(QLatin1StringView("utm_")) || exact.contains(name);
 }
 

@@ -12,7 +12,6 @@
 #include <QString>
 #include <QStringList>
 #include <QStringView>
-
 #include <optional>
 
 namespace oxle::ItemReader {

@@ -1,13 +1,11 @@
 #include "core/Ids.h"
 
 #include <QRandomGenerator>
-
 #include <array>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <limits>
-
 #include <sys/random.h>
 
 namespace oxle {
@@ -37,7 +35,7 @@ bool fillFromKernel(unsigned char *buffer, size_t size)
 
 QString makeId()
 {
-    std::array<unsigned char, idLength> bytes{};
+    std::array<unsigned char, idLength> bytes {};
     if (!fillFromKernel(bytes.data(), bytes.size())) {
         // QRandomGenerator::system() is also a cryptographically secure source (it reads the same kernel pool
         // through other means when it can), so ids stay unpredictable rather than failing the save.

@@ -33,20 +33,20 @@ QString Item::symbolName() const
 size_t qHash(const Item &item, size_t seed)
 {
     return qHashMulti(seed, item.id, item.url, hashOptional(item.title), hashOptional(item.note),
-                      hashOptional(item.sourceDomain), item.contentType, hashOptional(item.categoryId), item.status,
-                      item.createdAt, hashOptional(item.reminderOverrideAt), hashOptional(item.thumbnailUrl));
+        hashOptional(item.sourceDomain), item.contentType, hashOptional(item.categoryId), item.status, item.createdAt,
+        hashOptional(item.reminderOverrideAt), hashOptional(item.thumbnailUrl));
 }
 
 size_t qHash(const Category &category, size_t seed)
 {
     return qHashMulti(seed, category.id, category.name, hashOptional(category.color), hashOptional(category.icon),
-                      category.isSystem, category.sortOrder, category.createdAt);
+        category.isSystem, category.sortOrder, category.createdAt);
 }
 
 size_t qHash(const ItemState &state, size_t seed)
 {
     return qHashMulti(seed, state.sharedItemId, state.status, hashOptional(state.completedAt),
-                      hashOptional(state.reminderOverrideAt), hashOptional(state.deletedAt));
+        hashOptional(state.reminderOverrideAt), hashOptional(state.deletedAt));
 }
 
 size_t qHash(const StateRow &row, size_t seed)
@@ -57,14 +57,14 @@ size_t qHash(const StateRow &row, size_t seed)
 size_t qHash(const SharedItemRow &row, size_t seed)
 {
     return qHashMulti(seed, row.id, row.url, hashOptional(row.title), hashOptional(row.note),
-                      hashOptional(row.sourceDomain), row.contentType, hashOptional(row.categoryId),
-                      hashOptional(row.thumbnailUrl), row.createdAt);
+        hashOptional(row.sourceDomain), row.contentType, hashOptional(row.categoryId), hashOptional(row.thumbnailUrl),
+        row.createdAt);
 }
 
 size_t qHash(const ContentRow &row, size_t seed)
 {
-    return qHashMulti(seed, row.id, row.url, hashOptional(row.title), hashOptional(row.sourceDomain),
-                      row.contentType, hashOptional(row.thumbnailUrl));
+    return qHashMulti(seed, row.id, row.url, hashOptional(row.title), hashOptional(row.sourceDomain), row.contentType,
+        hashOptional(row.thumbnailUrl));
 }
 
 size_t qHash(const MemberRow &row, size_t seed)

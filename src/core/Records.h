@@ -7,27 +7,26 @@
 #include <QList>
 #include <QMetaType>
 #include <QString>
-
 #include <optional>
 
 namespace oxle {
 
 // Content types stored in `content_type`.
 namespace ContentType {
-inline constexpr QLatin1StringView Link{"link"};
-inline constexpr QLatin1StringView Article{"article"};
-inline constexpr QLatin1StringView Video{"video"};
-inline constexpr QLatin1StringView Reel{"reel"};
-inline constexpr QLatin1StringView Podcast{"podcast"};
-inline constexpr QLatin1StringView Music{"music"};
-inline constexpr QLatin1StringView Note{"note"};
+inline constexpr QLatin1StringView Link { "link" };
+inline constexpr QLatin1StringView Article { "article" };
+inline constexpr QLatin1StringView Video { "video" };
+inline constexpr QLatin1StringView Reel { "reel" };
+inline constexpr QLatin1StringView Podcast { "podcast" };
+inline constexpr QLatin1StringView Music { "music" };
+inline constexpr QLatin1StringView Note { "note" };
 } // namespace ContentType
 
 // Status values of items and item states.
 namespace ItemStatus {
-inline constexpr QLatin1StringView Queued{"queued"};
-inline constexpr QLatin1StringView Done{"done"};
-inline constexpr QLatin1StringView Inbox{"inbox"};
+inline constexpr QLatin1StringView Queued { "queued" };
+inline constexpr QLatin1StringView Done { "done" };
+inline constexpr QLatin1StringView Inbox { "inbox" };
 } // namespace ItemStatus
 
 // A saved link or note (table `items`, or a shared item merged with the user's state).
@@ -135,8 +134,7 @@ struct ItemCategoryRow
 
 namespace detail {
 // Qt has no qHash for std::optional; an absent value must hash differently from an empty one.
-template<typename T>
-size_t hashOptional(const std::optional<T> &value, size_t seed = 0)
+template <typename T> size_t hashOptional(const std::optional<T> &value, size_t seed = 0)
 {
     return value ? qHashMulti(seed, true, *value) : qHash(false, seed);
 }

@@ -101,7 +101,9 @@ bool magnitude(QByteArrayView digits, quint64 limit, quint64 &out)
 } // namespace
 
 JsonReader::JsonReader(QByteArrayView json, const char *recordName)
-    : m_data(json.data()), m_size(json.size()), m_recordName(recordName)
+    : m_data(json.data())
+    , m_size(json.size())
+    , m_recordName(recordName)
 {
     // A byte order mark carries no meaning in UTF-8; tolerate it.
     if (json.startsWith("\xEF\xBB\xBF"))
@@ -201,7 +203,14 @@ qsizetype JsonReader::scanString(bool &hasEscapes) const
             if (i + 1 >= m_size)
                 fail("unterminated string");
             switch (bytes[i + 1]) {
-            case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't':
+            case '"':
+            case '\\':
+            case '/':
+            case 'b':
+            case 'f':
+            case 'n':
+            case 'r':
+            case 't':
                 i += 2;
                 break;
             case 'u':
@@ -275,11 +284,21 @@ QString JsonReader::decodeRaw(QByteArrayView raw, bool hasEscapes)
         const char e = raw[i + 1];
         i += 2;
         switch (e) {
-        case 'b': result.append(u'\b'); break;
-        case 'f': result.append(u'\f'); break;
-        case 'n': result.append(u'\n'); break;
-        case 'r': result.append(u'\r'); break;
-        case 't': result.append(u'\t'); break;
+        case 'b':
+            result.append(u'\b');
+            break;
+        case 'f':
+            result.append(u'\f');
+            break;
+        case 'n':
+            result.append(u'\n');
+            break;
+        case 'r':
+            result.append(u'\r');
+            break;
+        case 't':
+            result.append(u'\t');
+            break;
         case 'u': {
             char16_t unit = 0;
             for (int k = 0; k < 4; ++k)
@@ -289,7 +308,9 @@ QString JsonReader::decodeRaw(QByteArrayView raw, bool hasEscapes)
             result.append(QChar(unit));
             break;
         }
-        default: result.append(QLatin1Char(e)); break; // '"', '\\', '/'
+        default:
+            result.append(QLatin1Char(e));
+            break; // '"', '\\', '/'
         }
     }
     return result;
@@ -297,7 +318,7 @@ QString JsonReader::decodeRaw(QByteArrayView raw, bool hasEscapes)
 
 JsonReader::NumberToken JsonReader::scanNumber() const
 {
-    NumberToken token{};
+    NumberToken token {};
     qsizetype i = m_pos;
     token.negative = i < m_size && m_data[i] == '-';
     if (token.negative)
@@ -491,7 +512,7 @@ int KeyCache::remember(qsizetype position, QByteArrayView rawKey, bool hasEscape
     }
     // Escaped keys are decoded each time; the raw text would not be the key.
     if (!hasEscapes) {
-        const Slot slot{rawKey.toByteArray(), index};
+        const Slot slot { rawKey.toByteArray(), index };
         if (position < m_byPosition.size())
             m_byPosition[position] = slot;
         else if (position == m_byPosition.size())
@@ -528,18 +549,18 @@ void throwNotAnObject(JsonReader &reader, const char *recordName, qsizetype inde
 }
 
 void throwFieldError(JsonReader &reader, const char *recordName, qsizetype index, std::string_view field,
-                     QByteArrayView rawKey, bool hasEscapes, const char *reason)
+    QByteArrayView rawKey, bool hasEscapes, const char *reason)
 {
     QString text = QStringLiteral("Cannot decode %1: field \"%2\" (key \"%3\") %4")
                        .arg(where(recordName, index), fieldName(field), JsonReader::decodeRaw(rawKey, hasEscapes),
-                            QLatin1StringView(reason));
+                           QLatin1StringView(reason));
     if (reader.peekKind() != JsonReader::Kind::Null)
         text += QStringLiteral(", got ") + reader.describeNext();
     throw DecodeError(text);
 }
 
-void throwDuplicateField(const char *recordName, qsizetype index, std::string_view field, QByteArrayView rawKey,
-                         bool hasEscapes)
+void throwDuplicateField(
+    const char *recordName, qsizetype index, std::string_view field, QByteArrayView rawKey, bool hasEscapes)
 {
     throw DecodeError(QStringLiteral("Cannot decode %1: field \"%2\" is given twice (again as key \"%3\")")
                           .arg(where(recordName, index), fieldName(field), JsonReader::decodeRaw(rawKey, hasEscapes)));

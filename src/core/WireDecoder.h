@@ -24,7 +24,6 @@
 #include <QHash>
 #include <QList>
 #include <QString>
-
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -41,8 +40,7 @@ QString camelCaseFromSnakeCase(const QString &key);
 namespace wire {
 
 // Specialised once per record: `name` for error messages and `fields`, an array of detail::field<...>("name").
-template<typename Record>
-struct Fields;
+template <typename Record> struct Fields;
 
 } // namespace wire
 
@@ -105,35 +103,30 @@ private:
 
 // Returns nullptr when the value was read into the record, otherwise a short static reason (and the reader
 // still stands before the value).
-template<typename Record>
-using AssignFn = const char *(*)(Record &, JsonReader &);
+template <typename Record> using AssignFn = const char *(*)(Record &, JsonReader &);
 
-template<typename Record>
-struct FieldSpec
+template <typename Record> struct FieldSpec
 {
     std::string_view name; // camelCase
     bool required;
     AssignFn<Record> assign;
 };
 
-template<typename>
-struct IsOptional : std::false_type
-{};
-template<typename T>
-struct IsOptional<std::optional<T>> : std::true_type
-{};
+template <typename> struct IsOptional : std::false_type
+{
+};
+template <typename T> struct IsOptional<std::optional<T>> : std::true_type
+{
+};
 
-template<auto Member>
-struct MemberOf;
-template<typename Record, typename Value, Value Record::*Member>
-struct MemberOf<Member>
+template <auto Member> struct MemberOf;
+template <typename Record, typename Value, Value Record::*Member> struct MemberOf<Member>
 {
     using RecordType = Record;
     using ValueType = Value;
 };
 
-template<typename T>
-const char *readValue(JsonReader &reader, JsonReader::Kind kind, T &out)
+template <typename T> const char *readValue(JsonReader &reader, JsonReader::Kind kind, T &out)
 {
     if constexpr (std::is_same_v<T, QString>) {
         if (kind != JsonReader::Kind::String)
@@ -154,8 +147,7 @@ const char *readValue(JsonReader &reader, JsonReader::Kind kind, T &out)
     }
 }
 
-template<auto Member>
-const char *assignMember(typename MemberOf<Member>::RecordType &record, JsonReader &reader)
+template <auto Member> const char *assignMember(typename MemberOf<Member>::RecordType &record, JsonReader &reader)
 {
     using Value = typename MemberOf<Member>::ValueType;
     const JsonReader::Kind kind = reader.peekKind();
@@ -165,7 +157,7 @@ const char *assignMember(typename MemberOf<Member>::RecordType &record, JsonRead
             (record.*Member).reset();
             return nullptr;
         }
-        typename Value::value_type stored{};
+        typename Value::value_type stored {};
         if (const char *reason = readValue(reader, kind, stored))
             return reason;
         record.*Member = std::move(stored);
@@ -177,10 +169,9 @@ const char *assignMember(typename MemberOf<Member>::RecordType &record, JsonRead
     }
 }
 
-template<auto Member>
-constexpr FieldSpec<typename MemberOf<Member>::RecordType> field(std::string_view camelName)
+template <auto Member> constexpr FieldSpec<typename MemberOf<Member>::RecordType> field(std::string_view camelName)
 {
-    return {camelName, !IsOptional<typename MemberOf<Member>::ValueType>::value, &assignMember<Member>};
+    return { camelName, !IsOptional<typename MemberOf<Member>::ValueType>::value, &assignMember<Member> };
 }
 
 // Maps each distinct raw key of a response to a field index (-1: ignored). Keys repeat in every object, so
@@ -189,8 +180,7 @@ constexpr FieldSpec<typename MemberOf<Member>::RecordType> field(std::string_vie
 class KeyCache
 {
 public:
-    template<size_t N, typename Record>
-    explicit KeyCache(const std::array<FieldSpec<Record>, N> &fields)
+    template <size_t N, typename Record> explicit KeyCache(const std::array<FieldSpec<Record>, N> &fields)
     {
         m_names.reserve(N);
         for (const auto &spec : fields)
@@ -224,18 +214,17 @@ private:
 
 [[noreturn]] void throwNotAnArray(JsonReader &reader, const char *recordName);
 [[noreturn]] void throwNotAnObject(JsonReader &reader, const char *recordName, qsizetype index);
-[[noreturn]] void throwFieldError(JsonReader &reader, const char *recordName, qsizetype index,
-                                  std::string_view field, QByteArrayView rawKey, bool hasEscapes, const char *reason);
-[[noreturn]] void throwDuplicateField(const char *recordName, qsizetype index, std::string_view field,
-                                      QByteArrayView rawKey, bool hasEscapes);
+[[noreturn]] void throwFieldError(JsonReader &reader, const char *recordName, qsizetype index, std::string_view field,
+    QByteArrayView rawKey, bool hasEscapes, const char *reason);
+[[noreturn]] void throwDuplicateField(
+    const char *recordName, qsizetype index, std::string_view field, QByteArrayView rawKey, bool hasEscapes);
 [[noreturn]] void throwMissingField(const char *recordName, qsizetype index, std::string_view field);
 
 } // namespace detail
 
 // Decodes a backend response body into records. Throws DecodeError when the bytes are not JSON, the top level
 // is not an array, an element is not an object or a field does not fit its record.
-template<typename Record>
-QList<Record> decodeArray(const QByteArray &json)
+template <typename Record> QList<Record> decodeArray(const QByteArray &json)
 {
     using detail::JsonReader;
     constexpr auto &fields = wire::Fields<Record>::fields;
@@ -300,11 +289,10 @@ namespace wire {
 
 using detail::field;
 
-template<>
-struct Fields<Item>
+template <> struct Fields<Item>
 {
     static constexpr const char *name = "Item";
-    static constexpr std::array fields{
+    static constexpr std::array fields {
         field<&Item::id>("id"),
         field<&Item::url>("url"),
         field<&Item::title>("title"),
@@ -319,11 +307,10 @@ struct Fields<Item>
     };
 };
 
-template<>
-struct Fields<Category>
+template <> struct Fields<Category>
 {
     static constexpr const char *name = "Category";
-    static constexpr std::array fields{
+    static constexpr std::array fields {
         field<&Category::id>("id"),
         field<&Category::name>("name"),
         field<&Category::color>("color"),
@@ -334,11 +321,10 @@ struct Fields<Category>
     };
 };
 
-template<>
-struct Fields<ItemState>
+template <> struct Fields<ItemState>
 {
     static constexpr const char *name = "ItemState";
-    static constexpr std::array fields{
+    static constexpr std::array fields {
         field<&ItemState::sharedItemId>("sharedItemId"),
         field<&ItemState::status>("status"),
         field<&ItemState::completedAt>("completedAt"),
@@ -347,21 +333,19 @@ struct Fields<ItemState>
     };
 };
 
-template<>
-struct Fields<StateRow>
+template <> struct Fields<StateRow>
 {
     static constexpr const char *name = "StateRow";
-    static constexpr std::array fields{
+    static constexpr std::array fields {
         field<&StateRow::sharedItemId>("sharedItemId"),
         field<&StateRow::reminderOverrideAt>("reminderOverrideAt"),
     };
 };
 
-template<>
-struct Fields<SharedItemRow>
+template <> struct Fields<SharedItemRow>
 {
     static constexpr const char *name = "SharedItemRow";
-    static constexpr std::array fields{
+    static constexpr std::array fields {
         field<&SharedItemRow::id>("id"),
         field<&SharedItemRow::url>("url"),
         field<&SharedItemRow::title>("title"),
@@ -374,11 +358,10 @@ struct Fields<SharedItemRow>
     };
 };
 
-template<>
-struct Fields<ContentRow>
+template <> struct Fields<ContentRow>
 {
     static constexpr const char *name = "ContentRow";
-    static constexpr std::array fields{
+    static constexpr std::array fields {
         field<&ContentRow::id>("id"),
         field<&ContentRow::url>("url"),
         field<&ContentRow::title>("title"),
@@ -388,20 +371,18 @@ struct Fields<ContentRow>
     };
 };
 
-template<>
-struct Fields<MemberRow>
+template <> struct Fields<MemberRow>
 {
     static constexpr const char *name = "MemberRow";
-    static constexpr std::array fields{
+    static constexpr std::array fields {
         field<&MemberRow::categoryId>("categoryId"),
     };
 };
 
-template<>
-struct Fields<ItemCategoryRow>
+template <> struct Fields<ItemCategoryRow>
 {
     static constexpr const char *name = "ItemCategoryRow";
-    static constexpr std::array fields{
+    static constexpr std::array fields {
         field<&ItemCategoryRow::categoryId>("categoryId"),
     };
 };

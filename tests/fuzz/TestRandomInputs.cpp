@@ -35,14 +35,12 @@ QByteArray validItems(QRandomGenerator &random, int count)
 {
     QJsonArray array;
     for (int i = 0; i < count; ++i) {
-        QJsonObject object{{u"id"_qs, QString::number(random.generate(), 36)},
-                           {u"url"_qs, u"https://example.com/a?b=1"_qs},
-                           {u"content_type"_qs, u"video"_qs},
-                           {u"status"_qs, u"queued"_qs},
-                           {u"created_at"_qs, qint64(random.generate64() >> 2)},
-                           {u"title"_qs, random.bounded(2) ? QJsonValue(u"T\u00e9\"\\x"_qs) : QJsonValue()},
-                           {u"category_id"_qs, u"c1"_qs},
-                           {u"extra"_qs, QJsonArray{1, 2.5, QJsonObject{{u"k"_qs, true}}}}};
+        QJsonObject object { { u"id"_qs, QString::number(random.generate(), 36) },
+            { u"url"_qs, u"https://example.com/a?b=1"_qs }, { u"content_type"_qs, u"video"_qs },
+            { u"status"_qs, u"queued"_qs }, { u"created_at"_qs, qint64(random.generate64() >> 2) },
+            { u"title"_qs, random.bounded(2) ? QJsonValue(u"T\u00e9\"\\x"_qs) : QJsonValue() },
+            { u"category_id"_qs, u"c1"_qs },
+            { u"extra"_qs, QJsonArray { 1, 2.5, QJsonObject { { u"k"_qs, true } } } } };
         array.append(object);
     }
     return QJsonDocument(array).toJson(random.bounded(2) ? QJsonDocument::Compact : QJsonDocument::Indented);
@@ -88,8 +86,7 @@ QByteArray randomBytes(QRandomGenerator &random)
 // Decodes with several record types; answers whether every one failed as invalid JSON.
 enum class Outcome { Decoded, FieldError, SyntaxError };
 
-template<typename Record>
-Outcome decodeOutcome(const QByteArray &bytes)
+template <typename Record> Outcome decodeOutcome(const QByteArray &bytes)
 {
     try {
         decodeArray<Record>(bytes);
@@ -156,7 +153,7 @@ void TestRandomInputs::decoderAgreesWithQtOnSyntax()
         const Outcome category = decodeOutcome<Category>(input);
         const Outcome loose = decodeOutcome<ItemCategoryRow>(input);
 
-        QJsonParseError error{};
+        QJsonParseError error {};
         const QJsonDocument document = QJsonDocument::fromJson(input, &error);
         const QByteArray context = "seed " + QByteArray::number(m_seed) + ", round " + QByteArray::number(round)
             + ", error " + decodeError(input).toUtf8() + ", near " + around(input);
@@ -164,22 +161,22 @@ void TestRandomInputs::decoderAgreesWithQtOnSyntax()
             // Valid JSON is never reported as invalid, whatever the record.
             if (qtIsLenient(input))
                 continue;
-            QVERIFY2(item != Outcome::SyntaxError && category != Outcome::SyntaxError
-                         && loose != Outcome::SyntaxError,
-                     context.constData());
+            QVERIFY2(item != Outcome::SyntaxError && category != Outcome::SyntaxError && loose != Outcome::SyntaxError,
+                context.constData());
             // An array of objects with no category_id in sight decodes to one row per object.
-            const bool plainObjects = document.isArray() && std::all_of(document.array().begin(),
-                document.array().end(), [](const QJsonValue &v) { return v.isObject(); });
+            const bool plainObjects = document.isArray()
+                && std::all_of(
+                    document.array().begin(), document.array().end(), [](const QJsonValue &v) { return v.isObject(); });
             if (plainObjects && !input.contains("category") && !input.contains("\\u"))
-                QVERIFY2(loose == Outcome::Decoded
-                             && decodeArray<ItemCategoryRow>(input).size() == document.array().size(),
-                         context.constData());
+                QVERIFY2(
+                    loose == Outcome::Decoded && decodeArray<ItemCategoryRow>(input).size() == document.array().size(),
+                    context.constData());
         } else if (error.error != QJsonParseError::IllegalNumber) {
             // Invalid JSON never decodes. (The first problem is reported, so a field error that comes before the
             // syntax error is a correct answer.) Qt rejects numbers beyond the double range; JSON itself does not,
             // so those may pass here.
             QVERIFY2(item != Outcome::Decoded && category != Outcome::Decoded && loose != Outcome::Decoded,
-                     context.constData());
+                context.constData());
         }
     }
 }
@@ -207,15 +204,15 @@ namespace {
 
 QString randomUrlish(QRandomGenerator &random)
 {
-    static const QStringList prefixes{u"https://"_qs, u"http://"_qs, u"HTTPS://"_qs, u"//"_qs, u""_qs, u"a+b:"_qs,
-                                      u" https://"_qs, u"mailto:"_qs};
-    static const QStringList hosts{u"WWW.YouTube.com"_qs, u"www.www.a.com"_qs, u"open.spotify.com"_qs,
-                                   u"[::1]"_qs, u"[v7.x]"_qs, u"B\u00dcCHER.de"_qs, u"u:p@H.com:8080"_qs,
-                                   u"vm.tiktok.com"_qs, u"a.com:"_qs, u"\u0130stanbul.tr"_qs, u""_qs};
+    static const QStringList prefixes { u"https://"_qs, u"http://"_qs, u"HTTPS://"_qs, u"//"_qs, u""_qs, u"a+b:"_qs,
+        u" https://"_qs, u"mailto:"_qs };
+    static const QStringList hosts { u"WWW.YouTube.com"_qs, u"www.www.a.com"_qs, u"open.spotify.com"_qs, u"[::1]"_qs,
+        u"[v7.x]"_qs, u"B\u00dcCHER.de"_qs, u"u:p@H.com:8080"_qs, u"vm.tiktok.com"_qs, u"a.com:"_qs,
+        u"\u0130stanbul.tr"_qs, u""_qs };
     static const QString pieces = u"aZ09-._~!$&'()*+,;=:@/?#%[] \t\n\"<>\\^`{|}\u00e9\u00df\u00a0\u202e"_qs;
-    static const QStringList words{u"utm_source=x"_qs, u"FBCLID=1"_qs, u"si=2"_qs, u"q=a/b"_qs, u"%41"_qs,
-                                   u"%zz"_qs, u"/shorts/"_qs, u"/reel/"_qs, u"/show/"_qs, u"/track/"_qs, u"&"_qs,
-                                   u"?"_qs, u"#"_qs, u"/"_qs, u"%75tm_a=1"_qs};
+    static const QStringList words { u"utm_source=x"_qs, u"FBCLID=1"_qs, u"si=2"_qs, u"q=a/b"_qs, u"%41"_qs, u"%zz"_qs,
+        u"/shorts/"_qs, u"/reel/"_qs, u"/show/"_qs, u"/track/"_qs, u"&"_qs, u"?"_qs, u"#"_qs, u"/"_qs,
+        u"%75tm_a=1"_qs };
     QString text = prefixes[random.bounded(prefixes.size())] + hosts[random.bounded(hosts.size())];
     const int parts = random.bounded(10);
     for (int i = 0; i < parts; ++i) {
@@ -240,8 +237,8 @@ bool hasTrackingParameter(const QString &url)
     if (question < 0)
         return false;
     for (const QString &item : url.mid(question + 1).split(u'&')) {
-        const QString name = QString::fromUtf8(QByteArray::fromPercentEncoding(item.section(u'=', 0, 0).toUtf8()))
-                                 .toLower();
+        const QString name
+            = QString::fromUtf8(QByteArray::fromPercentEncoding(item.section(u'=', 0, 0).toUtf8())).toLower();
         if (name.startsWith(u"utm_") || name == u"fbclid" || name == u"gclid" || name == u"igshid" || name == u"si"
             || name == u"feature")
             return true;
@@ -253,11 +250,12 @@ bool hasTrackingParameter(const QString &url)
 
 void TestRandomInputs::linkRulesInvariants()
 {
-    static const QStringList types{u"link"_qs, u"article"_qs, u"video"_qs, u"reel"_qs, u"podcast"_qs, u"music"_qs};
+    static const QStringList types { u"link"_qs, u"article"_qs, u"video"_qs, u"reel"_qs, u"podcast"_qs, u"music"_qs };
     QRandomGenerator random(m_seed + 2);
     for (int round = 0; round < 5000; ++round) {
         const QString input = randomUrlish(random);
-        const QByteArray context = "seed " + QByteArray::number(m_seed) + ", input " + input.toUtf8().toPercentEncoding();
+        const QByteArray context
+            = "seed " + QByteArray::number(m_seed) + ", input " + input.toUtf8().toPercentEncoding();
         const QString canonical = IR::canonicalURL(input);
         const QString domain = IR::sourceDomain(input);
         const QString type = IR::contentType(input);
@@ -266,7 +264,7 @@ void TestRandomInputs::linkRulesInvariants()
         if (IR::looksLikeLink(input)) {
             const QString trimmed = input.trimmed();
             QVERIFY2(!trimmed.contains(u' ') && !trimmed.contains(u'\n') && trimmed.startsWith(u"http"),
-                     context.constData());
+                context.constData());
         }
 
         if (!IR::detail::parseUrlReference(input)) {

@@ -6,8 +6,7 @@
 
 using namespace oxle;
 
-template<typename Record>
-static void decode(const QByteArray &bytes)
+template <typename Record> static void decode(const QByteArray &bytes)
 {
     try {
         const QList<Record> records = decodeArray<Record>(bytes);

@@ -76,9 +76,10 @@ void TestLinkRules::classifyLinks_data()
     row("vimeo", "https://vimeo.com/1", "https://vimeo.com/1", "vimeo.com", "video");
     row("twitch", "https://www.twitch.tv/x", "https://www.twitch.tv/x", "twitch.tv", "video");
     row("medium", "https://medium.com/@a/b", "https://medium.com/@a/b", "medium.com", "article");
-    row("lookalike host", "https://notyoutube.com/shorts/1", "https://notyoutube.com/shorts/1", "notyoutube.com", "link");
-    row("path mentions a list host", "https://example.com/youtube.com", "https://example.com/youtube.com", "example.com",
+    row("lookalike host", "https://notyoutube.com/shorts/1", "https://notyoutube.com/shorts/1", "notyoutube.com",
         "link");
+    row("path mentions a list host", "https://example.com/youtube.com", "https://example.com/youtube.com",
+        "example.com", "link");
     row("unparsable", "https://youtube.com/watch?v=a b", "https://youtube.com/watch?v=a b", "", "link");
 }
 
@@ -127,7 +128,8 @@ void TestLinkRules::canonicalURLTable_data()
     row("only tracking parameters", "https://a.com/p?utm_source=1&fbclid=2&gclid=3&igshid=4&si=5&feature=6",
         "https://a.com/p");
     row("names compared lowercased", "https://a.com/p?UTM_Campaign=1&Fbclid=2&q=1", "https://a.com/p?q=1");
-    row("similar names stay", "https://a.com/p?utm=1&sid=2&sign=3&features=4", "https://a.com/p?utm=1&sid=2&sign=3&features=4");
+    row("similar names stay", "https://a.com/p?utm=1&sid=2&sign=3&features=4",
+        "https://a.com/p?utm=1&sid=2&sign=3&features=4");
     row("escaped name compared decoded", "https://a.com/p?%75tm_source=1&%53I=2&k=v", "https://a.com/p?k=v");
     row("name without value", "https://a.com/p?fbclid&x", "https://a.com/p?x");
     row("values never inspected", "https://a.com/p?ref=utm_source&x=fbclid", "https://a.com/p?ref=utm_source&x=fbclid");
@@ -261,9 +263,9 @@ void TestLinkRules::strictParsing_data()
     row(":no-scheme", false);
     row("1a:b", false);
     row("a:b c", false);
-    row("https://a.com/\xc2\xa0", false);       // no-break space
-    row("https://a.com/\xe2\x80\xae", false);   // right-to-left override
-    row("https://a.com/\xee\x80\x80", false);   // private use outside the query
+    row("https://a.com/\xc2\xa0", false); // no-break space
+    row("https://a.com/\xe2\x80\xae", false); // right-to-left override
+    row("https://a.com/\xee\x80\x80", false); // private use outside the query
     row("https://a.com/?\xee\x80\x80", true);
     row("https://a.com/\x7f", false);
 }

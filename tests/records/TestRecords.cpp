@@ -4,7 +4,6 @@
 #include <QDateTime>
 #include <QSet>
 #include <QTest>
-
 #include <cmath>
 #include <limits>
 
@@ -86,7 +85,7 @@ void TestRecords::equalityAndHashCoverEveryField()
 {
     Item base = item(u"t"_qs, u"d"_qs, u"u"_qs);
     base.createdAt = 1;
-    QList<Item> variants{base};
+    QList<Item> variants { base };
     auto vary = [&](auto change) {
         Item v = base;
         change(v);
@@ -114,12 +113,12 @@ void TestRecords::equalityAndHashCoverEveryField()
     QCOMPARE(hashes.size(), variants.size());
     QCOMPARE(qHash(Item(base)), qHash(base));
 
-    Category a{u"c"_qs, u"Reading"_qs, {}, {}, false, 1, 2};
+    Category a { u"c"_qs, u"Reading"_qs, {}, {}, false, 1, 2 };
     Category b = a;
     b.isSystem = true;
     QVERIFY(a != b);
     QVERIFY(qHash(a) != qHash(b));
-    QCOMPARE(QSet<Category>({a, a, b}).size(), 2);
+    QCOMPARE(QSet<Category>({ a, a, b }).size(), 2);
 }
 
 void TestRecords::makeIdUsesTheWholeAlphabet()

@@ -1,7 +1,6 @@
 #include "core/WireDecoder.h"
 
 #include <QTest>
-
 #include <limits>
 
 using namespace oxle;
@@ -28,8 +27,8 @@ private slots:
     void eachRecordType();
 };
 
-static const QByteArray minimal =
-    R"({"id":"i1","url":"https://a.example/x","content_type":"link","status":"queued","created_at":1500})";
+static const QByteArray minimal
+    = R"({"id":"i1","url":"https://a.example/x","content_type":"link","status":"queued","created_at":1500})";
 
 static QByteArray itemWith(const QByteArray &members)
 {
@@ -60,8 +59,8 @@ void TestWireDecoder::minimalItem()
     expected.status = u"queued"_qs;
     expected.createdAt = 1500;
     QCOMPARE(items.first(), expected);
-    QVERIFY(!items.first().title && !items.first().note && !items.first().sourceDomain
-            && !items.first().categoryId && !items.first().reminderOverrideAt && !items.first().thumbnailUrl);
+    QVERIFY(!items.first().title && !items.first().note && !items.first().sourceDomain && !items.first().categoryId
+        && !items.first().reminderOverrideAt && !items.first().thumbnailUrl);
 }
 
 void TestWireDecoder::fullItem()
@@ -72,8 +71,8 @@ void TestWireDecoder::fullItem()
          "reminder_override_at":-5,"thumbnail_url":"https://i.example/t.jpg"},
         {"id":"i2","url":"u2","content_type":"note","status":"inbox","created_at":0}])");
     QCOMPARE(items.size(), 2);
-    const Item expected{u"i1"_qs, u"https://www.youtube.com/watch?v=1"_qs, u"Tïtle ✓"_qs, u""_qs, u"youtube.com"_qs,
-                        u"video"_qs, u"c1"_qs, u"done"_qs, 1700000000000, -5, u"https://i.example/t.jpg"_qs};
+    const Item expected { u"i1"_qs, u"https://www.youtube.com/watch?v=1"_qs, u"Tïtle ✓"_qs, u""_qs, u"youtube.com"_qs,
+        u"video"_qs, u"c1"_qs, u"done"_qs, 1700000000000, -5, u"https://i.example/t.jpg"_qs };
     QCOMPARE(items[0], expected);
     QCOMPARE(items[1].id, u"i2"_qs);
     QVERIFY(items[0].note.has_value()); // an empty string is present, not none
@@ -96,7 +95,8 @@ void TestWireDecoder::rejects_data()
     QTest::newRow("element not an object") << QByteArray("[" + minimal + ",[]]") << u"Item at index 1"_qs;
     QTest::newRow("null element") << QByteArray("[null]") << u"expected an object, got null"_qs;
     QTest::newRow("missing required") << itemWith("") << u"\"createdAt\" (key \"created_at\") is missing"_qs;
-    QTest::newRow("required null") << itemWith(R"(,"created_at":null)") << u"\"createdAt\" (key \"created_at\") is null"_qs;
+    QTest::newRow("required null") << itemWith(R"(,"created_at":null)")
+                                   << u"\"createdAt\" (key \"created_at\") is null"_qs;
     QTest::newRow("string of digits") << itemWith(R"(,"created_at":"1500")") << u"got a string"_qs;
     QTest::newRow("fraction") << itemWith(R"(,"created_at":1500.5)") << u"got the number 1500.5"_qs;
     QTest::newRow("bool for integer") << itemWith(R"(,"created_at":true)") << u"got a boolean"_qs;
@@ -106,8 +106,8 @@ void TestWireDecoder::rejects_data()
     QTest::newRow("number for text") << itemWith(R"(,"created_at":1,"status":3)").replace(R"("status":"queued",)", "")
                                      << u"\"status\" (key \"status\") expected a string, got the number 3"_qs;
     QTest::newRow("wrong type in optional") << itemWith(R"(,"created_at":1,"title":7)") << u"\"title\""_qs;
-    QTest::newRow("object in optional integer") << itemWith(R"(,"created_at":1,"reminder_override_at":{})")
-                                                << u"got an object"_qs;
+    QTest::newRow("object in optional integer")
+        << itemWith(R"(,"created_at":1,"reminder_override_at":{})") << u"got an object"_qs;
     QTest::newRow("field given twice") << itemWith(R"(,"created_at":1,"createdAt":2)") << u"given twice"_qs;
     QTest::newRow("same key twice") << itemWith(R"(,"created_at":1,"created_at":2)") << u"given twice"_qs;
     QTest::newRow("hidden fraction beyond 2^52") << itemWith(R"(,"created_at":4503599627370496.5)")
@@ -139,7 +139,8 @@ void TestWireDecoder::integers_data()
     QTest::newRow("integral double") << QByteArray("1500.0") << qint64(1500);
     QTest::newRow("exponent") << QByteArray("15e2") << qint64(1500);
     QTest::newRow("2^53 as double") << QByteArray("9007199254740992.0") << qint64(9007199254740992);
-    QTest::newRow("max with fraction zeros") << QByteArray("9223372036854775807.000") << std::numeric_limits<qint64>::max();
+    QTest::newRow("max with fraction zeros")
+        << QByteArray("9223372036854775807.000") << std::numeric_limits<qint64>::max();
     QTest::newRow("min by exponent") << QByteArray("-9.223372036854775808e18") << std::numeric_limits<qint64>::min();
     QTest::newRow("fraction folded by exponent") << QByteArray("12.30e1") << qint64(123);
     QTest::newRow("zero with huge exponent") << QByteArray("0.0e999999") << qint64(0);
@@ -175,8 +176,8 @@ void TestWireDecoder::invalidJson_data()
     QTest::newRow("UTF-8 surrogate") << QByteArray("[{\"x\":\"\xed\xa0\x80\"}]");
     QTest::newRow("truncated UTF-8") << QByteArray("[{\"x\":\"\xe2\x82\"}]");
     QTest::newRow("tru") << QByteArray(R"([{"x":tru}])");
-    QTest::newRow("deep nesting in an ignored key") << QByteArray("[{\"x\":" + QByteArray(100000, '[')
-                                                                   + QByteArray(100000, ']') + "}]");
+    QTest::newRow("deep nesting in an ignored key")
+        << QByteArray("[{\"x\":" + QByteArray(100000, '[') + QByteArray(100000, ']') + "}]");
     QTest::newRow("unterminated") << QByteArray("[{\"x\":\"abc");
     QTest::newRow("whitespace only") << QByteArray(" \n ");
     QTest::newRow("malformed object at top level") << QByteArray("{\"a\":}");
@@ -196,11 +197,11 @@ void TestWireDecoder::invalidJson()
 void TestWireDecoder::stringsAndEscapes()
 {
     // Raw UTF-8, every escape, a surrogate pair, an escaped key, a nested ignored value, a byte order mark.
-    const QList<ContentRow> rows = decodeArray<ContentRow>(
-        "\xEF\xBB\xBF [ {\"id\":\"\xc3\xa9\xe2\x9c\x93\xf0\x9f\x98\x80\","
-        "\"url\":\"a\\\"b\\\\c\\/d\\b\\f\\n\\r\\t\\u00e9\\ud83d\\ude00\","
-        "\"extra\":{\"deep\":[1,-2.5e-3,true,false,null,\"}\",{}]},"
-        "\"content\\u005ftype\":\"link\"} ]\r\n");
+    const QList<ContentRow> rows
+        = decodeArray<ContentRow>("\xEF\xBB\xBF [ {\"id\":\"\xc3\xa9\xe2\x9c\x93\xf0\x9f\x98\x80\","
+                                  "\"url\":\"a\\\"b\\\\c\\/d\\b\\f\\n\\r\\t\\u00e9\\ud83d\\ude00\","
+                                  "\"extra\":{\"deep\":[1,-2.5e-3,true,false,null,\"}\",{}]},"
+                                  "\"content\\u005ftype\":\"link\"} ]\r\n");
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows[0].id, QString::fromUtf8("\xc3\xa9\xe2\x9c\x93\xf0\x9f\x98\x80"));
     QCOMPARE(rows[0].url, QString::fromUtf8("a\"b\\c/d\b\f\n\r\t\xc3\xa9\xf0\x9f\x98\x80"));
@@ -244,24 +245,25 @@ void TestWireDecoder::eachRecordType()
 {
     QCOMPARE(decodeArray<Category>(R"([{"id":"c","name":"Reading","color":null,"icon":"book","is_system":true,)"
                                    R"("sort_order":-1,"created_at":3}])"),
-             (QList<Category>{Category{u"c"_qs, u"Reading"_qs, {}, u"book"_qs, true, -1, 3}}));
-    QVERIFY_THROWS_EXCEPTION(DecodeError, decodeArray<Category>(R"([{"id":"c","name":"n","is_system":1,)"
-                                                                R"("sort_order":0,"created_at":3}])"));
+        (QList<Category> { Category { u"c"_qs, u"Reading"_qs, {}, u"book"_qs, true, -1, 3 } }));
+    QVERIFY_THROWS_EXCEPTION(DecodeError,
+        decodeArray<Category>(R"([{"id":"c","name":"n","is_system":1,)"
+                              R"("sort_order":0,"created_at":3}])"));
 
     QCOMPARE(decodeArray<ItemState>(R"([{"shared_item_id":"s","status":"done","completed_at":5,"deleted_at":null}])"),
-             (QList<ItemState>{ItemState{u"s"_qs, u"done"_qs, 5, {}, {}}}));
+        (QList<ItemState> { ItemState { u"s"_qs, u"done"_qs, 5, {}, {} } }));
     QCOMPARE(decodeArray<StateRow>(R"([{"shared_item_id":"s","reminder_override_at":9}])"),
-             (QList<StateRow>{StateRow{u"s"_qs, 9}}));
+        (QList<StateRow> { StateRow { u"s"_qs, 9 } }));
     QCOMPARE(decodeArray<SharedItemRow>(R"([{"id":"s","url":"u","content_type":"reel","category_id":"c",)"
                                         R"("thumbnail_url":"t","created_at":4,"status":"queued"}])"),
-             (QList<SharedItemRow>{SharedItemRow{u"s"_qs, u"u"_qs, {}, {}, {}, u"reel"_qs, u"c"_qs, u"t"_qs, 4}}));
+        (QList<SharedItemRow> { SharedItemRow { u"s"_qs, u"u"_qs, {}, {}, {}, u"reel"_qs, u"c"_qs, u"t"_qs, 4 } }));
     QCOMPARE(decodeArray<ContentRow>(R"([{"id":"s","url":"u","title":"T","source_domain":"d","content_type":"link"}])"),
-             (QList<ContentRow>{ContentRow{u"s"_qs, u"u"_qs, u"T"_qs, u"d"_qs, u"link"_qs, {}}}));
+        (QList<ContentRow> { ContentRow { u"s"_qs, u"u"_qs, u"T"_qs, u"d"_qs, u"link"_qs, {} } }));
     QCOMPARE(decodeArray<MemberRow>(R"([{"category_id":"c1"},{"category_id":"c2","user_id":"x"}])"),
-             (QList<MemberRow>{MemberRow{u"c1"_qs}, MemberRow{u"c2"_qs}}));
+        (QList<MemberRow> { MemberRow { u"c1"_qs }, MemberRow { u"c2"_qs } }));
     QVERIFY_THROWS_EXCEPTION(DecodeError, decodeArray<MemberRow>(R"([{"category_id":null}])"));
     QCOMPARE(decodeArray<ItemCategoryRow>(R"([{"category_id":null},{},{"category_id":"c"}])"),
-             (QList<ItemCategoryRow>{ItemCategoryRow{}, ItemCategoryRow{}, ItemCategoryRow{u"c"_qs}}));
+        (QList<ItemCategoryRow> { ItemCategoryRow {}, ItemCategoryRow {}, ItemCategoryRow { u"c"_qs } }));
 }
 
 QTEST_GUILESS_MAIN(TestWireDecoder)
