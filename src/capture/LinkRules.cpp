@@ -319,7 +319,7 @@ std::optional<UrlReference> parseUrlReference(QStringView text)
 {
     // The splitting expression of RFC 3986, appendix B. It accepts any text; the checks below make it strict.
     static const QRegularExpression splitter(
-        QStringLiteral(R"(^(([^:/?#]+):)?(//([^/?#]*))?([^?#]*)(\?([^#]*))?(#(.*))?$)"),
+        QStringLiteral(R"(^(([^:/?#]+):)?(//([^/?#]*))?([^?#]*)(\?([^#]*))?(#(.*))?\z)"),
         QRegularExpression::DotMatchesEverythingOption);
     const QRegularExpressionMatch match = splitter.match(text);
     if (!match.hasMatch())

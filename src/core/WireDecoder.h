@@ -5,7 +5,7 @@
 // which are declared below in camelCase. Unknown keys are ignored. A required field that is absent, null or
 // of the wrong JSON type fails the whole response with a DecodeError naming the record index and the field;
 // an optional field that is absent or null decodes to none. Bytes that are not JSON (RFC 8259, UTF-8) fail
-// the same way.
+// the same way. The first problem met while reading is the one reported.
 //
 // Responses are read in one pass straight into records. Building a QJsonDocument first and walking it costs
 // more than the parse itself (every key and value is copied out of the tree), and list loads of thousands of

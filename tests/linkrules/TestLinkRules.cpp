@@ -268,6 +268,8 @@ void TestLinkRules::strictParsing_data()
     row("https://a.com/\xee\x80\x80", false); // private use outside the query
     row("https://a.com/?\xee\x80\x80", true);
     row("https://a.com/\x7f", false);
+    row("https://a.com/x\n", false); // "$" would match before a final line feed
+    row("https://a.com\r", false);
 }
 
 void TestLinkRules::strictParsing()
