@@ -10,6 +10,12 @@
 #include "core/BackendConfig.h"
 #include "core/SessionStore.h"
 #include "core/Transport.h"
+#include "library/AppData.h"
+#include "library/LibraryCommands.h"
+#include "library/OxleAPI.h"
+#include "reminders/ReminderScheduler.h"
+#include "reminders/UserDefaults.h"
+#include "platform/linux/FreedesktopNotificationCenter.h"
 #include "platform/linux/PeerCredentials.h"
 #include "platform/linux/SecretServiceKeychain.h"
 #include "platform/linux/SystemBrowser.h"
@@ -41,6 +47,12 @@ const char usageText[] =
     "  add [TEXT...]          Save a link or a note (TEXT, or standard input when none).\n"
     "                         Exit status: 0 saved or already saved, 1 not signed in or\n"
     "                         nothing to save, 2 the save failed.\n"
+    "  lists [--json]         Your lists, then the lists shared with you, with item counts.\n"
+    "  items LIST_ID|inbox|notes [--json]\n"
+    "                         The items of a list, the inbox or the notes, newest first.\n"
+    "  search QUERY... [--json]\n"
+    "                         Your items matching the words (at most 50).\n"
+    "                         Output is tab-separated, one row per line; --json prints JSON.\n"
     "  oxle://...             Hand an oxle address (sign-in callback, invitation) to the\n"
     "                         running instance.\n"
     "  --help, -h             Show this help.\n"
@@ -171,6 +183,20 @@ QCoro::Task<int> addCommand(QString text)
     co_return outcome.exitCode();
 }
 
+QCoro::Task<int> libraryCommand(QStringList args)
+{
+    // Reads as the signed-in user of this computer, refreshing the session when it must.
+    AccountStack stack;
+    stack.account.restoreSession();
+    Transport transport(&stack.network, stack.config);
+    OxleAPI api(transport);
+    AppData data(stack.account, api);
+    const int status = co_await runLibraryCommand(args, data, out(), err());
+    out().flush();
+    err().flush();
+    co_return status;
+}
+
 QCoro::Task<int> openUrlCommand(QString text)
 {
     if (!UrlRoute::parse(text)) {
@@ -196,6 +222,21 @@ int runInstance(QCoreApplication &app)
         return 0;
     }
     stack.account.restoreSession();
+
+    // Reminder times become desktop notifications when the user asked for them on this computer.
+    Transport transport(&stack.network, stack.config);
+    OxleAPI api(transport);
+    UserDefaults defaults;
+    FreedesktopNotificationCenter notifications;
+    ReminderScheduler reminders(
+        notifications, stack.account, defaults,
+        [&api](OxleSession session) { return api.fetchReminderItems(std::move(session)); },
+        [&api](OxleSession session) { return api.fetchSharedReminderItems(std::move(session)); });
+    QTimer::singleShot(0, &app, [&] {
+        notifications.requestAuthorization();
+        reminders.rescheduleReminders();
+    });
+
     out() << "oxle is running.\n";
     out().flush();
     return app.exec();
@@ -248,6 +289,8 @@ int runOxle(int argc, char **argv)
             return usageError(QStringLiteral("sign-out takes no arguments."));
         return runTask(app, [] { return signOutCommand(); });
     }
+    if (isLibraryCommand(command))
+        return runTask(app, [args] { return libraryCommand(args); });
     if (command.contains(QLatin1String("://")) || command.startsWith(QLatin1String("oxle:"))) {
         if (args.size() != 1)
             return usageError(QStringLiteral("give one address at a time."));

@@ -139,7 +139,8 @@ void RecordingServer::onReadyRead(QTcpSocket *socket)
         buffer.remove(0, headerEnd + 4 + contentLength);
 
         const qsizetype questionMark = request.target.indexOf('?');
-        request.path = QString::fromUtf8(QByteArray::fromPercentEncoding(request.target.left(questionMark)));
+        const QByteArray rawPath = questionMark < 0 ? request.target : request.target.left(questionMark);
+        request.path = QString::fromUtf8(QByteArray::fromPercentEncoding(rawPath));
         if (questionMark >= 0) {
             for (const QByteArray &item : request.target.mid(questionMark + 1).split('&')) {
                 if (item.isEmpty())
