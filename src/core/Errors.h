@@ -32,7 +32,6 @@ public:
     QString message() const { return m_message; }
     QString description() const override;
 
-    bool operator==(const AuthError &other) const = default;
 
 private:
     AuthError(Kind kind, const QString &message) : m_kind(kind), m_message(message) {}
