@@ -153,14 +153,6 @@ private Q_SLOTS:
         QVERIFY(!m_store->loadShared());
     }
 
-    void storesAreIndependent()
-    {
-        // The add command and the share target read only the mirror.
-        m_store->saveShared(sample(QStringLiteral("old")));
-        QVERIFY(!m_store->loadKeychain());
-        QCOMPARE(m_store->loadShared()->accessToken, QStringLiteral("old"));
-    }
-
     void noKeychainReadsEmptyAndDropsWrites()
     {
         SessionStore store(nullptr, m_config.path() + QStringLiteral("/other"));

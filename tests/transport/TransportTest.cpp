@@ -167,14 +167,6 @@ private Q_SLOTS:
         QCOMPARE(error.description(), message);
     }
 
-    void emptySuccessBodiesAreFine()
-    {
-        m_server->setResponses({CannedResponse::empty(204), CannedResponse::empty(204)});
-        test::run(m_transport->patch(QStringLiteral("items"), session(), {{QStringLiteral("id"), QStringLiteral("eq.x")}}, {}));
-        test::run(m_transport->upsert(QStringLiteral("item_states"), session(), QStringLiteral("shared_item_id,user_id"), {}));
-        QCOMPARE(m_server->requests().size(), 2);
-    }
-
     void stalledServerTimesOut()
     {
         m_server->setResponses({CannedResponse::never()});
