@@ -15,10 +15,6 @@ private slots:
     void looksLikeLinkTable();
     void canonicalURLTable_data();
     void canonicalURLTable();
-    void sourceDomainTable_data();
-    void sourceDomainTable();
-    void hostMatchesTable_data();
-    void hostMatchesTable();
     void strictParsing_data();
     void strictParsing();
     void hostileInput();
@@ -53,34 +49,31 @@ void TestLinkRules::classifyLinks_data()
     row("substack", "https://writer.substack.com/p/post/", "https://writer.substack.com/p/post", "writer.substack.com",
         "article");
     row("other host", "https://EXAMPLE.org/A?FBCLID=1", "https://example.org/A", "example.org", "link");
-    // Every list, in order.
-    row("youtube short link", "https://youtu.be/abc", "https://youtu.be/abc", "youtu.be", "video");
-    row("youtube mobile short", "https://m.youtube.com/shorts/1", "https://m.youtube.com/shorts/1", "m.youtube.com",
-        "reel");
+    // One entry of each other list, and the edges of the host rules.
     row("instagram short domain reels", "http://instagr.am/reels/x/", "http://instagr.am/reels/x", "instagr.am",
         "reel");
     row("tiktok any path", "https://www.tiktok.com/@user", "https://www.tiktok.com/@user", "tiktok.com", "reel");
-    row("tiktok subdomain", "https://vm.tiktok.com/ZM1/", "https://vm.tiktok.com/ZM1", "vm.tiktok.com", "reel");
     row("spotify pattern in the query", "https://open.spotify.com/track/1?context=/show/2",
         "https://open.spotify.com/track/1?context=/show/2", "open.spotify.com", "podcast");
     row("spotify parent domain", "https://spotify.com/track/1", "https://spotify.com/track/1", "spotify.com", "link");
     row("apple podcasts", "https://podcasts.apple.com/us/podcast/x/id1", "https://podcasts.apple.com/us/podcast/x/id1",
         "podcasts.apple.com", "podcast");
-    row("pocket casts", "https://pocketcasts.com/podcast/x", "https://pocketcasts.com/podcast/x", "pocketcasts.com",
-        "podcast");
-    row("overcast", "https://overcast.fm/+abc", "https://overcast.fm/+abc", "overcast.fm", "podcast");
     row("soundcloud", "https://soundcloud.com/a/b", "https://soundcloud.com/a/b", "soundcloud.com", "music");
-    row("apple music", "https://music.apple.com/us/album/1", "https://music.apple.com/us/album/1", "music.apple.com",
-        "music");
-    row("apple parent domain", "https://www.apple.com/music/", "https://www.apple.com/music", "apple.com", "link");
     row("vimeo", "https://vimeo.com/1", "https://vimeo.com/1", "vimeo.com", "video");
-    row("twitch", "https://www.twitch.tv/x", "https://www.twitch.tv/x", "twitch.tv", "video");
-    row("medium", "https://medium.com/@a/b", "https://medium.com/@a/b", "medium.com", "article");
     row("lookalike host", "https://notyoutube.com/shorts/1", "https://notyoutube.com/shorts/1", "notyoutube.com",
         "link");
     row("path mentions a list host", "https://example.com/youtube.com", "https://example.com/youtube.com",
         "example.com", "link");
     row("unparsable", "https://youtube.com/watch?v=a b", "https://youtube.com/watch?v=a b", "", "link");
+    row("list domain as a prefix", "https://youtube.com.evil.net/shorts/1", "https://youtube.com.evil.net/shorts/1",
+        "youtube.com.evil.net", "link");
+    row("user info not part of the domain", "https://me@WWW.youtube.com/watch?v=1",
+        "https://me@www.youtube.com/watch?v=1", "youtube.com", "video");
+    row("one www removed", "https://www.www.example.com/", "https://www.www.example.com", "www.example.com", "link");
+    row("www only as a prefix, port", "https://wwwexample.com:8080/x", "https://wwwexample.com:8080/x",
+        "wwwexample.com", "link");
+    row("no host", "mailto:Someone@Example.com", "mailto:Someone@Example.com", "", "link");
+    row("empty host", "file:///etc/hosts", "file:///etc/hosts", "", "link");
 }
 
 void TestLinkRules::classifyLinks()
@@ -91,6 +84,7 @@ void TestLinkRules::classifyLinks()
     QFETCH(QString, type);
     QCOMPARE(canonicalURL(input), canonical);
     QCOMPARE(sourceDomain(input), domain);
+    QVERIFY(!sourceDomain(input).isNull()); // stored as "" when there is no host, never absent
     QCOMPARE(contentType(input), type);
 }
 
@@ -99,14 +93,11 @@ void TestLinkRules::looksLikeLinkTable_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("link");
     QTest::newRow("https") << u"https://a.com"_qs << true;
-    QTest::newRow("http") << u"http://a.com/x?y=1"_qs << true;
     QTest::newRow("white space at the ends") << u"  \n\thttps://a.com/x \r\n"_qs << true;
     QTest::newRow("space inside") << u"https://a.com/a b"_qs << false;
     QTest::newRow("line feed inside") << u"https://a.com/a\nb"_qs << false;
     QTest::newRow("empty") << QString() << false;
-    QTest::newRow("white space only") << u" \n\t "_qs << false;
     QTest::newRow("upper-case scheme") << u"HTTPS://a.com"_qs << false;
-    QTest::newRow("bare host") << u"www.a.com"_qs << false;
     QTest::newRow("other scheme") << u"ftp://a.com"_qs << false;
     QTest::newRow("note mentioning a link") << u"read https://a.com"_qs << false;
 }
@@ -128,43 +119,27 @@ void TestLinkRules::canonicalURLTable_data()
     row("only tracking parameters", "https://a.com/p?utm_source=1&fbclid=2&gclid=3&igshid=4&si=5&feature=6",
         "https://a.com/p");
     row("names compared lowercased", "https://a.com/p?UTM_Campaign=1&Fbclid=2&q=1", "https://a.com/p?q=1");
-    row("similar names stay", "https://a.com/p?utm=1&sid=2&sign=3&features=4",
-        "https://a.com/p?utm=1&sid=2&sign=3&features=4");
+    row("similar names stay, values never inspected", "https://a.com/p?utm=1&sid=2&features=4&ref=utm_source",
+        "https://a.com/p?utm=1&sid=2&features=4&ref=utm_source");
     row("escaped name compared decoded", "https://a.com/p?%75tm_source=1&%53I=2&k=v", "https://a.com/p?k=v");
     row("name without value", "https://a.com/p?fbclid&x", "https://a.com/p?x");
-    row("values never inspected", "https://a.com/p?ref=utm_source&x=fbclid", "https://a.com/p?ref=utm_source&x=fbclid");
     row("order and encoding kept", "https://a.com/p?b=%2f%2F&a=1+2&c=&utm_x=1&d=%E2%9C%93",
         "https://a.com/p?b=%2f%2F&a=1+2&c=&d=%E2%9C%93");
     row("empty items dropped", "https://a.com/p?&a=1&&b=2&", "https://a.com/p?a=1&b=2");
-    row("empty query", "https://a.com/p?", "https://a.com/p");
     row("empty query, slash before it", "https://a.com/?#x", "https://a.com");
-    row("one trailing slash", "https://a.com/", "https://a.com");
     row("two trailing slashes", "https://a.com/x//", "https://a.com/x/");
     row("slash after the query", "https://a.com/?q=a/", "https://a.com/?q=a");
-    row("slash as the whole query", "https://a.com/x?/", "https://a.com/x");
-    row("fragment removed", "https://a.com/x#Frag?y", "https://a.com/x");
     row("scheme case kept", "HTTPS://Example.COM/Path", "HTTPS://example.com/Path");
-    row("port kept", "https://A.com:8443/x/", "https://a.com:8443/x");
     row("default port kept", "https://a.com:443/", "https://a.com:443");
     row("empty port kept", "https://a.com:/x", "https://a.com:/x");
     row("escapes kept", "https://a.com/%7euser/%41%2F?q=%zz", "https://a.com/%7euser/%41%2F?q=%zz");
     row("escapes in host kept", "https://EX%41MPLE.com/", "https://ex%41mple.com");
     row("user info kept", "https://User:Pw@Host.COM/", "https://User:Pw@host.com");
-    row("www kept", "https://WWW.a.com", "https://www.a.com");
     row("IPv6 host lowercased", "http://[2001:DB8::A]:80/", "http://[2001:db8::a]:80");
-    row("IPv4 host", "http://127.0.0.1:8080/x?utm_id=1", "http://127.0.0.1:8080/x");
     row("Unicode host lowercased", "https://BÜCHER.de/Straße/", "https://bücher.de/Straße");
     row("relative reference", "www.a.com/p/?utm_source=x", "www.a.com/p");
-    row("other scheme", "mailto:Someone@Example.com", "mailto:Someone@Example.com");
     row("parse failure trims spaces and tabs", " \thello world\t ", "hello world");
     row("parse failure keeps line feeds", " https://a.com/x y\n", "https://a.com/x y\n");
-    row("invalid character", "https://a.com/<script>", "https://a.com/<script>");
-    row("bad escape", " https://a.com/%zz", "https://a.com/%zz");
-    row("port out of range", "https://a.com:65536/", "https://a.com:65536/");
-    row("port with letters", "https://a.com:8x/", "https://a.com:8x/");
-    row("unclosed IPv6", "https://[::1/x/", "https://[::1/x/");
-    row("bad scheme", "1http://a.com/", "1http://a.com/");
-    row("empty", "", "");
 }
 
 void TestLinkRules::canonicalURLTable()
@@ -174,102 +149,37 @@ void TestLinkRules::canonicalURLTable()
     QCOMPARE(oxle::ItemReader::canonicalURL(input), expected);
 }
 
-void TestLinkRules::sourceDomainTable_data()
-{
-    QTest::addColumn<QString>("input");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("one www removed") << u"https://www.www.example.com/"_qs << u"www.example.com"_qs;
-    QTest::newRow("capitals, port") << u"HTTPS://WWW.Example.COM:8080/x"_qs << u"example.com"_qs;
-    QTest::newRow("www only as a prefix") << u"https://wwwexample.com"_qs << u"wwwexample.com"_qs;
-    QTest::newRow("no host") << u"mailto:a@b.com"_qs << QString();
-    QTest::newRow("empty host") << u"file:///etc/hosts"_qs << QString();
-    QTest::newRow("relative") << u"www.a.com/x"_qs << QString();
-    QTest::newRow("unparsable") << u"https://a.com/ x"_qs << QString();
-    QTest::newRow("user info not part of it") << u"https://me@www.a.com"_qs << u"a.com"_qs;
-}
-
-void TestLinkRules::sourceDomainTable()
-{
-    QFETCH(QString, input);
-    QFETCH(QString, expected);
-    const QString domain = oxle::ItemReader::sourceDomain(input);
-    QCOMPARE(domain, expected);
-    QVERIFY(!domain.isNull()); // stored as "" when there is no host, never absent
-}
-
-void TestLinkRules::hostMatchesTable_data()
-{
-    QTest::addColumn<QString>("host");
-    QTest::addColumn<QStringList>("list");
-    QTest::addColumn<bool>("matches");
-    QTest::newRow("equal") << u"youtube.com"_qs << videoOrShortDomains() << true;
-    QTest::newRow("subdomain") << u"music.youtube.com"_qs << videoOrShortDomains() << true;
-    QTest::newRow("later entry") << u"youtu.be"_qs << videoOrShortDomains() << true;
-    QTest::newRow("same letters, no dot") << u"notyoutube.com"_qs << videoOrShortDomains() << false;
-    QTest::newRow("list domain as a prefix") << u"youtube.com.evil.net"_qs << videoOrShortDomains() << false;
-    QTest::newRow("dedicated host only") << u"apple.com"_qs << podcastDomains() << false;
-    QTest::newRow("below a dedicated host") << u"x.podcasts.apple.com"_qs << podcastDomains() << true;
-    QTest::newRow("empty host") << QString() << articleDomains() << false;
-    QTest::newRow("leading dot") << u".medium.com"_qs << articleDomains() << true;
-    QTest::newRow("empty list") << u"a.com"_qs << QStringList() << false;
-}
-
-void TestLinkRules::hostMatchesTable()
-{
-    QFETCH(QString, host);
-    QFETCH(QStringList, list);
-    QFETCH(bool, matches);
-    QCOMPARE(oxle::ItemReader::hostMatches(host, list), matches);
-}
-
 void TestLinkRules::strictParsing_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("valid");
     const auto row = [](const char *text, bool valid) { QTest::newRow(text) << QString::fromUtf8(text) << valid; };
-    row("https://a.com", true);
     row("https://a.com/p;x=1/@:!$&'()*+,=~-._", true);
-    row("https://a.com/?q=/?:@", true);
-    row("https://a.com/#/?:@", true);
+    row("https://a.com/?q=/?:@#/?:@", true);
     row("a+b-c.d:x", true);
     row("//host/path", true);
-    row("/just/a/path", true);
-    row("", true);
-    row("https://[::]", true);
     row("https://[1:2:3:4:5:6:7:8]", true);
     row("https://[::ffff:192.0.2.1]:443/", true);
     row("https://[v1.fe80::a+en1]", true);
-    row("https://192.0.2.256", true); // not an IPv4 address, but a valid registered name
-    row("https://a.com:65535", true);
     row("https://münchen.de/ö?ü#ä", true);
     row("https://a.com/a b", false);
-    row("https://a.com/\"", false);
-    row("https://a.com/{}", false);
-    row("https://a.com/a\\b", false);
-    row("https://a.com/^`|", false);
     row("https://a.com/%", false);
-    row("https://a.com/%4", false);
     row("https://a.com/%g0", false);
     row("https://a.com#a#b", false);
     row("https://a@b@c.com", false);
     row("https://a.com:-1", false);
-    row("https://a.com:1:2", false);
+    row("https://a.com:65536", false);
     row("https://[1:2:3:4:5:6:7:8:9]", false);
     row("https://[1::2::3]", false);
-    row("https://[12345::]", false);
     row("https://[::1]x", false);
     row("https://[::1%25eth0]", false);
-    row("https://a]b.com", false);
     row(":no-scheme", false);
     row("1a:b", false);
-    row("a:b c", false);
     row("https://a.com/\xc2\xa0", false); // no-break space
     row("https://a.com/\xe2\x80\xae", false); // right-to-left override
     row("https://a.com/\xee\x80\x80", false); // private use outside the query
     row("https://a.com/?\xee\x80\x80", true);
-    row("https://a.com/\x7f", false);
     row("https://a.com/x\n", false); // "$" would match before a final line feed
-    row("https://a.com\r", false);
 }
 
 void TestLinkRules::strictParsing()

@@ -13,54 +13,44 @@ private slots:
     void minimalItem_data();
     void minimalItem();
     void fullItem();
-    void emptyArray();
     void rejects_data();
     void rejects();
     void integers_data();
     void integers();
-    void invalidJson_data();
-    void invalidJson();
     void stringsAndEscapes();
-    void keyConversion_data();
-    void keyConversion();
-    void keysInAnyCaseStyleMatch();
     void eachRecordType();
 };
 
-static const QByteArray minimal
-    = R"({"id":"i1","url":"https://a.example/x","content_type":"link","status":"queued","created_at":1500})";
-
 static QByteArray itemWith(const QByteArray &members)
 {
-    return "[{\"id\":\"i1\",\"url\":\"u\",\"content_type\":\"link\",\"status\":\"queued\"" + members + "}]";
+    return R"([{"id":"i1","url":"https://a.example/x","content_type":"link","status":"queued")" + members + "}]";
 }
 
 void TestWireDecoder::minimalItem_data()
 {
     QTest::addColumn<QByteArray>("json");
-    QTest::newRow("required fields only") << "[" + minimal + "]";
+    QTest::newRow("required fields only") << itemWith(R"(,"created_at":1500)");
     QTest::newRow("optional fields null") << itemWith(R"(,"created_at":1500,"title":null,"note":null,)"
                                                       R"("source_domain":null,"category_id":null,)"
-                                                      R"("reminder_override_at":null,"thumbnail_url":null)")
-                                                 .replace("\"url\":\"u\"", "\"url\":\"https://a.example/x\"");
-    QTest::newRow("unknown keys ignored") << itemWith(R"(,"created_at":1500,"enrichment_status":{"a":[1]},"x":null)")
-                                                 .replace("\"url\":\"u\"", "\"url\":\"https://a.example/x\"");
+                                                      R"("reminder_override_at":null,"thumbnail_url":null)");
+    QTest::newRow("unknown keys ignored") << itemWith(R"(,"created_at":1500,"enrichment_status":{"a":[1]},"x":null)");
+    // Keys are converted, not looked up by their snake_case spelling, so any case style reaches the field, while
+    // edge underscores make a different name that is ignored.
+    QTest::newRow("keys in any case style")
+        << QByteArray(R"([{"id":"i1","url":"https://a.example/x","contentType":)"
+                      R"("link","status":"queued","Created_At":1500,"_title":"t"}])");
 }
 
 void TestWireDecoder::minimalItem()
 {
     QFETCH(QByteArray, json);
-    const QList<Item> items = decodeArray<Item>(json);
-    QCOMPARE(items.size(), 1);
     Item expected;
     expected.id = u"i1"_qs;
     expected.url = u"https://a.example/x"_qs;
     expected.contentType = u"link"_qs;
     expected.status = u"queued"_qs;
     expected.createdAt = 1500;
-    QCOMPARE(items.first(), expected);
-    QVERIFY(!items.first().title && !items.first().note && !items.first().sourceDomain && !items.first().categoryId
-        && !items.first().reminderOverrideAt && !items.first().thumbnailUrl);
+    QCOMPARE(decodeArray<Item>(json), QList<Item> { expected });
 }
 
 void TestWireDecoder::fullItem()
@@ -76,11 +66,6 @@ void TestWireDecoder::fullItem()
     QCOMPARE(items[0], expected);
     QCOMPARE(items[1].id, u"i2"_qs);
     QVERIFY(items[0].note.has_value()); // an empty string is present, not none
-}
-
-void TestWireDecoder::emptyArray()
-{
-    QVERIFY(decodeArray<Item>("[]").isEmpty());
     QVERIFY(decodeArray<Category>(" [ ]\n").isEmpty());
 }
 
@@ -88,33 +73,44 @@ void TestWireDecoder::rejects_data()
 {
     QTest::addColumn<QByteArray>("json");
     QTest::addColumn<QString>("messagePart");
-    QTest::newRow("empty body") << QByteArray() << u"not valid JSON"_qs;
-    QTest::newRow("truncated") << QByteArray("[" + minimal).chopped(3) << u"not valid JSON"_qs;
-    QTest::newRow("html error page") << QByteArray("<html>502</html>") << u"not valid JSON"_qs;
     QTest::newRow("object at top level") << QByteArray("{}") << u"got an object"_qs;
-    QTest::newRow("element not an object") << QByteArray("[" + minimal + ",[]]") << u"Item at index 1"_qs;
-    QTest::newRow("null element") << QByteArray("[null]") << u"expected an object, got null"_qs;
+    QTest::newRow("element not an object")
+        << itemWith(",\"created_at\":1").chopped(1) + ",[]]" << u"Item at index 1"_qs;
     QTest::newRow("missing required") << itemWith("") << u"\"createdAt\" (key \"created_at\") is missing"_qs;
     QTest::newRow("required null") << itemWith(R"(,"created_at":null)")
                                    << u"\"createdAt\" (key \"created_at\") is null"_qs;
     QTest::newRow("string of digits") << itemWith(R"(,"created_at":"1500")") << u"got a string"_qs;
-    QTest::newRow("fraction") << itemWith(R"(,"created_at":1500.5)") << u"got the number 1500.5"_qs;
-    QTest::newRow("bool for integer") << itemWith(R"(,"created_at":true)") << u"got a boolean"_qs;
     QTest::newRow("2^63 literal") << itemWith(R"(,"created_at":9223372036854775808)") << u"signed 64-bit"_qs;
-    QTest::newRow("below -2^63 (double)") << itemWith(R"(,"created_at":-1e19)") << u"signed 64-bit"_qs;
-    QTest::newRow("1e300") << itemWith(R"(,"created_at":1e300)") << u"signed 64-bit"_qs;
     QTest::newRow("number for text") << itemWith(R"(,"created_at":1,"status":3)").replace(R"("status":"queued",)", "")
                                      << u"\"status\" (key \"status\") expected a string, got the number 3"_qs;
-    QTest::newRow("wrong type in optional") << itemWith(R"(,"created_at":1,"title":7)") << u"\"title\""_qs;
     QTest::newRow("object in optional integer")
         << itemWith(R"(,"created_at":1,"reminder_override_at":{})") << u"got an object"_qs;
     QTest::newRow("field given twice") << itemWith(R"(,"created_at":1,"createdAt":2)") << u"given twice"_qs;
-    QTest::newRow("same key twice") << itemWith(R"(,"created_at":1,"created_at":2)") << u"given twice"_qs;
     QTest::newRow("hidden fraction beyond 2^52") << itemWith(R"(,"created_at":4503599627370496.5)")
                                                  << u"expected an integer, got the number 4503599627370496.5"_qs;
     QTest::newRow("just below -2^63") << itemWith(R"(,"created_at":-9223372036854775809)") << u"signed 64-bit"_qs;
     QTest::newRow("small fraction by exponent") << itemWith(R"(,"created_at":1e-3)") << u"expected an integer"_qs;
     QTest::newRow("huge exponent") << itemWith(R"(,"created_at":1e99999999999)") << u"signed 64-bit"_qs;
+    // Syntax: this decoder is stricter than QJsonDocument, which lets some of these through.
+    const QString invalid = u"not valid JSON"_qs;
+    QTest::newRow("trailing comma in array") << itemWith(",\"created_at\":1").chopped(1) + ",]" << invalid;
+    QTest::newRow("trailing comma in object") << QByteArray(R"([{"id":"a",}])") << invalid;
+    QTest::newRow("garbage after the array") << QByteArray("[] x") << invalid;
+    QTest::newRow("leading zero") << itemWith(R"(,"created_at":01)") << invalid;
+    QTest::newRow("bare dot") << itemWith(R"(,"created_at":1.)") << invalid;
+    QTest::newRow("unquoted key") << QByteArray("[{id:\"a\"}]") << invalid;
+    QTest::newRow("control character in string") << QByteArray("[{\"x\":\"a\tb\"}]") << invalid;
+    QTest::newRow("bad escape") << QByteArray(R"([{"x":"\q"}])") << invalid;
+    QTest::newRow("short unicode escape") << QByteArray(R"([{"x":"\u12"}])") << invalid;
+    QTest::newRow("overlong UTF-8") << QByteArray("[{\"x\":\"\xc0\xaf\"}]") << invalid;
+    QTest::newRow("UTF-8 surrogate") << QByteArray("[{\"x\":\"\xed\xa0\x80\"}]") << invalid;
+    QTest::newRow("truncated UTF-8") << QByteArray("[{\"x\":\"\xe2\x82\"}]") << invalid;
+    QTest::newRow("tru") << QByteArray(R"([{"x":tru}])") << invalid;
+    QTest::newRow("deep nesting in an ignored key")
+        << QByteArray("[{\"x\":" + QByteArray(100000, '[') + QByteArray(100000, ']') + "}]") << invalid;
+    QTest::newRow("unterminated") << QByteArray("[{\"x\":\"abc") << invalid;
+    QTest::newRow("empty body") << QByteArray() << invalid;
+    QTest::newRow("malformed object at top level") << QByteArray("{\"a\":}") << invalid;
 }
 
 void TestWireDecoder::rejects()
@@ -136,15 +132,11 @@ void TestWireDecoder::integers_data()
     QTest::newRow("max") << QByteArray("9223372036854775807") << std::numeric_limits<qint64>::max();
     QTest::newRow("min") << QByteArray("-9223372036854775808") << std::numeric_limits<qint64>::min();
     QTest::newRow("2^53+1 stays exact") << QByteArray("9007199254740993") << qint64(9007199254740993);
-    QTest::newRow("integral double") << QByteArray("1500.0") << qint64(1500);
-    QTest::newRow("exponent") << QByteArray("15e2") << qint64(1500);
-    QTest::newRow("2^53 as double") << QByteArray("9007199254740992.0") << qint64(9007199254740992);
     QTest::newRow("max with fraction zeros")
         << QByteArray("9223372036854775807.000") << std::numeric_limits<qint64>::max();
     QTest::newRow("min by exponent") << QByteArray("-9.223372036854775808e18") << std::numeric_limits<qint64>::min();
     QTest::newRow("fraction folded by exponent") << QByteArray("12.30e1") << qint64(123);
     QTest::newRow("zero with huge exponent") << QByteArray("0.0e999999") << qint64(0);
-    QTest::newRow("negative zero") << QByteArray("-0") << qint64(0);
 }
 
 void TestWireDecoder::integers()
@@ -153,45 +145,6 @@ void TestWireDecoder::integers()
     QFETCH(qint64, expected);
     const QList<Item> items = decodeArray<Item>(itemWith(",\"created_at\":" + literal));
     QCOMPARE(items.first().createdAt, expected);
-}
-
-void TestWireDecoder::invalidJson_data()
-{
-    QTest::addColumn<QByteArray>("json");
-    QTest::newRow("trailing comma in array") << QByteArray("[" + minimal + ",]");
-    QTest::newRow("trailing comma in object") << QByteArray(R"([{"id":"a",}])");
-    QTest::newRow("garbage after the array") << QByteArray("[] x");
-    QTest::newRow("two documents") << QByteArray("[][]");
-    QTest::newRow("leading zero") << itemWith(R"(,"created_at":01)");
-    QTest::newRow("leading plus") << itemWith(R"(,"created_at":+1)");
-    QTest::newRow("bare dot") << itemWith(R"(,"created_at":1.)");
-    QTest::newRow("NaN") << itemWith(R"(,"created_at":NaN)");
-    QTest::newRow("single quotes") << QByteArray("[{'id':'a'}]");
-    QTest::newRow("unquoted key") << QByteArray("[{id:\"a\"}]");
-    QTest::newRow("control character in string") << QByteArray("[{\"x\":\"a\tb\"}]");
-    QTest::newRow("bad escape") << QByteArray(R"([{"x":"\q"}])");
-    QTest::newRow("short unicode escape") << QByteArray(R"([{"x":"\u12"}])");
-    QTest::newRow("invalid UTF-8") << QByteArray("[{\"x\":\"\xff\"}]");
-    QTest::newRow("overlong UTF-8") << QByteArray("[{\"x\":\"\xc0\xaf\"}]");
-    QTest::newRow("UTF-8 surrogate") << QByteArray("[{\"x\":\"\xed\xa0\x80\"}]");
-    QTest::newRow("truncated UTF-8") << QByteArray("[{\"x\":\"\xe2\x82\"}]");
-    QTest::newRow("tru") << QByteArray(R"([{"x":tru}])");
-    QTest::newRow("deep nesting in an ignored key")
-        << QByteArray("[{\"x\":" + QByteArray(100000, '[') + QByteArray(100000, ']') + "}]");
-    QTest::newRow("unterminated") << QByteArray("[{\"x\":\"abc");
-    QTest::newRow("whitespace only") << QByteArray(" \n ");
-    QTest::newRow("malformed object at top level") << QByteArray("{\"a\":}");
-}
-
-void TestWireDecoder::invalidJson()
-{
-    QFETCH(QByteArray, json);
-    try {
-        decodeArray<ItemCategoryRow>(json);
-        QFAIL("decoded");
-    } catch (const DecodeError &error) {
-        QVERIFY2(error.description().contains(u"not valid JSON"), qPrintable(error.description()));
-    }
 }
 
 void TestWireDecoder::stringsAndEscapes()
@@ -206,39 +159,6 @@ void TestWireDecoder::stringsAndEscapes()
     QCOMPARE(rows[0].id, QString::fromUtf8("\xc3\xa9\xe2\x9c\x93\xf0\x9f\x98\x80"));
     QCOMPARE(rows[0].url, QString::fromUtf8("a\"b\\c/d\b\f\n\r\t\xc3\xa9\xf0\x9f\x98\x80"));
     QCOMPARE(rows[0].contentType, u"link"_qs);
-}
-
-void TestWireDecoder::keyConversion_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("two words") << u"source_domain"_qs << u"sourceDomain"_qs;
-    QTest::newRow("three words") << u"reminder_override_at"_qs << u"reminderOverrideAt"_qs;
-    QTest::newRow("one word") << u"id"_qs << u"id"_qs;
-    QTest::newRow("already camel") << u"sharedItemId"_qs << u"sharedItemId"_qs;
-    QTest::newRow("upper snake") << u"SHARED_ITEM_ID"_qs << u"sharedItemId"_qs;
-    QTest::newRow("double underscore") << u"shared__item"_qs << u"sharedItem"_qs;
-    QTest::newRow("edge underscores kept") << u"_created_at_"_qs << u"_createdAt_"_qs;
-    QTest::newRow("underscores only") << u"__"_qs << u"__"_qs;
-    QTest::newRow("empty") << QString() << QString();
-}
-
-void TestWireDecoder::keyConversion()
-{
-    QFETCH(QString, key);
-    QFETCH(QString, expected);
-    QCOMPARE(camelCaseFromSnakeCase(key), expected);
-}
-
-void TestWireDecoder::keysInAnyCaseStyleMatch()
-{
-    // Keys are converted, not looked up by their snake_case spelling, so a camelCase key reaches the field too,
-    // while a key with edge underscores converts to a different name and is ignored.
-    const QList<Item> items = decodeArray<Item>(
-        R"([{"id":"a","url":"u","contentType":"link","status":"queued","Created_At":7,"_title":"ignored"}])");
-    QCOMPARE(items.first().createdAt, qint64(7));
-    QCOMPARE(items.first().status, u"queued"_qs);
-    QVERIFY(!items.first().title);
 }
 
 void TestWireDecoder::eachRecordType()
