@@ -7,7 +7,6 @@
 #include <QJsonObject>
 #include <QTest>
 #include <QUrl>
-#include <QUrlQuery>
 
 #include <httplib.h>
 
@@ -57,17 +56,18 @@ class BackendAuthTest : public QObject
 
     httplib::Result authorize(const QString &query)
     {
-        return client().Get(("/auth/v1/authorize?" + query).toStdString());
+        return client().Get("/auth/v1/authorize?" + query.toStdString());
+    }
+    static QString location(const httplib::Result &res)
+    {
+        return res ? QString::fromStdString(res->get_header_value("Location")) : QString();
     }
 
     Session signIn(const QString &email)
     {
-        const auto res = authorize("provider=google&redirect_to=oxle%3A%2F%2Fauth-callback&login_hint="
-                                   + QUrl::toPercentEncoding(email));
-        if (!res || res->status != 302)
-            return {};
-        const QString location = QString::fromStdString(res->get_header_value("Location"));
-        const auto fields = formFields(location.mid(location.indexOf('#') + 1));
+        const QString to = location(authorize("provider=google&redirect_to=oxle%3A%2F%2Fauth-callback&login_hint="
+                                              + QUrl::toPercentEncoding(email)));
+        const auto fields = formFields(to.mid(to.indexOf('#') + 1));
         return {fields.value("access_token"), fields.value("refresh_token")};
     }
 
@@ -87,16 +87,9 @@ class BackendAuthTest : public QObject
     // Makes a revoked token look as if it was revoked long ago, beyond any reuse interval.
     void ageToken(const QString &token)
     {
-        PgConnPtr conn(PQconnectdb(m_env.db.toUtf8().constData()), &PQfinish);
-        QCOMPARE(PQstatus(conn.get()), CONNECTION_OK);
-        const QByteArray value = token.toUtf8();
-        const char *params[] = {value.constData()};
-        PgResultPtr res(PQexecParams(conn.get(),
-                                     "update auth.refresh_tokens set updated_at = now() - interval '1 hour' "
-                                     "where token = $1",
-                                     1, nullptr, params, nullptr, nullptr, 0),
-                        &PQclear);
-        QCOMPARE(QByteArray(PQcmdTuples(res.get())), QByteArray("1"));
+        const PgConnPtr conn = m_env.connect();
+        const char *sql = "update auth.refresh_tokens set updated_at = now() - interval '1 hour' where token = $1";
+        QCOMPARE(execSql(conn.get(), sql, {token}).affected, 1);
     }
 
 private slots:
@@ -105,12 +98,11 @@ private slots:
     void signInRedirectCarriesSortedFragment()
     {
         const auto res = authorize("provider=apple&redirect_to=oxle%3A%2F%2Fauth-callback&login_hint=Mixed.Case%40Example.org");
-        QVERIFY(res);
         QCOMPARE(res->status, 302);
-        const QString location = QString::fromStdString(res->get_header_value("Location"));
-        QVERIFY2(location.startsWith("oxle://auth-callback#"), qPrintable(location.left(40)));
+        const QString to = location(res);
+        QVERIFY2(to.startsWith("oxle://auth-callback#"), qPrintable(to.left(40)));
         QStringList keys;
-        const auto fields = formFields(location.mid(location.indexOf('#') + 1), &keys);
+        const auto fields = formFields(to.mid(to.indexOf('#') + 1), &keys);
         QCOMPARE(keys, (QStringList{"access_token", "expires_at", "expires_in", "provider_token", "refresh_token",
                                     "token_type"}));
         QCOMPARE(fields.value("token_type"), QStringLiteral("bearer"));
@@ -123,18 +115,15 @@ private slots:
         QCOMPARE(c.value("exp").toInteger() - iat, fields.value("expires_in").toLongLong());
         QCOMPARE(c.value("exp").toInteger(), fields.value("expires_at").toLongLong());
         QVERIFY(qAbs(iat - QDateTime::currentSecsSinceEpoch()) < 60);
-        QCOMPARE(c.value("iss").toString(), m_env.url + "/auth/v1");
-        QCOMPARE(c.value("aud").toString(), QStringLiteral("authenticated"));
-        QCOMPARE(c.value("role").toString(), QStringLiteral("authenticated"));
-        QCOMPARE(c.value("email").toString(), QStringLiteral("mixed.case@example.org"));
-        QCOMPARE(c.value("phone").toString(), QString());
-        QCOMPARE(c.value("aal").toString(), QStringLiteral("aal1"));
-        QCOMPARE(c.value("is_anonymous").toBool(true), false);
+        const QJsonObject fixed{{"iss", m_env.url + "/auth/v1"}, {"aud", "authenticated"}, {"role", "authenticated"},
+                                {"email", "mixed.case@example.org"}, {"phone", ""}, {"aal", "aal1"},
+                                {"is_anonymous", false}, {"user_metadata", QJsonObject()}};
+        for (auto it = fixed.begin(); it != fixed.end(); ++it)
+            QVERIFY2(c.value(it.key()) == it.value(), qPrintable(it.key()));
         QVERIFY(!QUuid::fromString(c.value("sub").toString()).isNull());
         QVERIFY(!QUuid::fromString(c.value("session_id").toString()).isNull());
         QCOMPARE(c.value("app_metadata").toObject().value("providers").toArray().contains("apple"), true);
         QCOMPARE(c.value("amr").toArray().first().toObject().value("method").toString(), QStringLiteral("oauth"));
-        QCOMPARE(c.value("user_metadata").toObject(), QJsonObject());
 
         // The same address in another case is the same account.
         const Session again = signIn("MIXED.case@example.org");
@@ -162,46 +151,28 @@ private slots:
         QFETCH(QString, redirectTo);
         QFETCH(bool, allowed);
         const auto res = authorize("provider=google&cancel=1&redirect_to=" + QUrl::toPercentEncoding(redirectTo));
-        QVERIFY(res);
         QCOMPARE(res->status, 302);
-        const QString location = QString::fromStdString(res->get_header_value("Location"));
-        if (allowed)
-            QVERIFY2(location.startsWith(QUrl(redirectTo).toString(QUrl::FullyEncoded)), qPrintable(location));
-        else
-            QVERIFY2(location.startsWith(m_env.url), qPrintable(location));
+        const QString expected = allowed ? QUrl(redirectTo).toString(QUrl::FullyEncoded) : m_env.url;
+        QVERIFY2(location(res).startsWith(expected), qPrintable(location(res)));
     }
 
-    void cancelCarriesProviderError()
+    // The page's buttons post a form; cancelling there or by query gives the provider's error redirect.
+    void formAndCancel()
     {
-        const auto res = authorize("provider=google&redirect_to=oxle%3A%2F%2Fauth-callback&cancel=1");
-        QVERIFY(res);
-        QCOMPARE(res->status, 302);
-        const QString location = QString::fromStdString(res->get_header_value("Location"));
-        const QString expected = "error=access_denied&error_description=The+user+cancelled+the+sign-in";
-        QCOMPARE(location, "oxle://auth-callback?" + expected + "#" + expected);
-    }
-
-    void formPostSignsInOrCancels()
-    {
-        const httplib::Params signInForm = {{"provider", "google"}, {"redirect_to", "oxle://auth-callback"},
-                                            {"email", "form.user@example.com"}, {"action", "signin"}};
-        auto res = client().Post("/auth/v1/authorize", signInForm);
-        QVERIFY(res);
-        QCOMPARE(res->status, 302);
-        QVERIFY(QString::fromStdString(res->get_header_value("Location")).contains("&refresh_token="));
-
-        const httplib::Params cancelForm = {{"provider", "google"}, {"redirect_to", "oxle://auth-callback"},
-                                            {"action", "cancel"}};
-        res = client().Post("/auth/v1/authorize", cancelForm);
-        QVERIFY(res);
-        QVERIFY(QString::fromStdString(res->get_header_value("Location")).contains("?error=access_denied"));
+        const QString error = "error=access_denied&error_description=The+user+cancelled+the+sign-in";
+        QCOMPARE(location(authorize("provider=google&redirect_to=oxle%3A%2F%2Fauth-callback&cancel=1")),
+                 "oxle://auth-callback?" + error + "#" + error);
+        httplib::Params form = {{"provider", "google"}, {"redirect_to", "oxle://auth-callback"}, {"action", "cancel"}};
+        QCOMPARE(location(client().Post("/auth/v1/authorize", form)), "oxle://auth-callback?" + error + "#" + error);
+        form = {{"provider", "google"}, {"redirect_to", "oxle://auth-callback"}, {"email", "form.user@example.com"},
+                {"action", "signin"}};
+        QVERIFY(location(client().Post("/auth/v1/authorize", form)).contains("&refresh_token="));
     }
 
     void pageEscapesEverythingEchoed()
     {
         const auto res = authorize("provider=google&redirect_to=http%3A%2F%2F127.0.0.1%2F%3Fq%3D%22%3E%3Cscript%3Ex"
                                    "&login_hint=%3Cscript%3Ealert(1)%3C%2Fscript%3E%22");
-        QVERIFY(res);
         QCOMPARE(res->status, 400); // not an address
         const QString page = QString::fromStdString(res->body);
         QVERIFY(page.contains("<form"));
@@ -213,19 +184,14 @@ private slots:
     void unknownProviderIsRefused()
     {
         const auto res = authorize("provider=github&redirect_to=oxle%3A%2F%2Fauth-callback&login_hint=a%40b.c");
-        QVERIFY(res);
         QCOMPARE(res->status, 400);
         QCOMPARE(json(res).value("error_code").toString(), QStringLiteral("validation_failed"));
     }
 
     void tokenEndpointErrors()
     {
-        auto res = client().Post("/auth/v1/token?grant_type=refresh_token", R"({"refresh_token":"x"})",
-                                 "application/json");
-        QCOMPARE(res->status, 401);
-        QCOMPARE(json(res), (QJsonObject{{"message", "No API key found in request"}}));
-        res = client().Post("/auth/v1/token?grant_type=refresh_token", {{"apikey", "wrong"}},
-                            R"({"refresh_token":"x"})", "application/json");
+        auto res = client().Post("/auth/v1/token?grant_type=refresh_token", {{"apikey", "wrong"}},
+                                 R"({"refresh_token":"x"})", "application/json");
         QCOMPARE(res->status, 401);
         QCOMPARE(json(res), (QJsonObject{{"message", "Invalid API key"}}));
 
@@ -274,11 +240,9 @@ private slots:
         httplib::Client a(m_env.url.toStdString()), b(m_env.url.toStdString());
         auto fa = std::async(std::launch::async, [&] { return refresh(s.refresh, &a); });
         auto fb = std::async(std::launch::async, [&] { return refresh(s.refresh, &b); });
-        const auto ra = fa.get();
-        const auto rb = fb.get();
-        QCOMPARE(ra->status, 200);
-        QCOMPARE(rb->status, 200);
-        QCOMPARE(json(ra).value("refresh_token"), json(rb).value("refresh_token"));
+        const QJsonObject ra = json(fa.get()), rb = json(fb.get());
+        QVERIFY(!ra.value("refresh_token").toString().isEmpty());
+        QCOMPARE(ra.value("refresh_token"), rb.value("refresh_token"));
     }
 
     void replayAfterIntervalRevokesFamily()
@@ -289,25 +253,12 @@ private slots:
         QVERIFY(!grandchild.isEmpty());
         ageToken(s.refresh);
 
-        auto res = refresh(s.refresh);
-        QCOMPARE(res->status, 400);
-        QCOMPARE(json(res).value("error_code").toString(), QStringLiteral("refresh_token_already_used"));
-        // The legitimate holder's token died with the family.
-        res = refresh(grandchild);
-        QCOMPARE(res->status, 400);
-        QCOMPARE(json(res).value("error_code").toString(), QStringLiteral("refresh_token_already_used"));
-    }
-
-    void userEndpoint()
-    {
-        const Session s = signIn("whoami@example.com");
-        const auto res = client().Get("/auth/v1/user", {{"apikey", m_env.anonKey.toStdString()},
-                                                         {"Authorization", ("Bearer " + s.access).toStdString()}});
-        QCOMPARE(res->status, 200);
-        QCOMPARE(json(res).value("email").toString(), QStringLiteral("whoami@example.com"));
-        const auto anon = client().Get("/auth/v1/user", {{"apikey", m_env.anonKey.toStdString()},
-                                                          {"Authorization", ("Bearer " + m_env.anonKey).toStdString()}});
-        QVERIFY(anon->status == 401 || anon->status == 403);
+        // The replayed token and, with the family, the legitimate holder's token are refused.
+        for (const QString &token : {s.refresh, grandchild}) {
+            const auto res = refresh(token);
+            QCOMPARE(res->status, 400);
+            QCOMPARE(json(res).value("error_code").toString(), QStringLiteral("refresh_token_already_used"));
+        }
     }
 };
 

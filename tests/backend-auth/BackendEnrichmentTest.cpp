@@ -6,7 +6,8 @@
 #include <QThread>
 #include <QUuid>
 
-// The running server's enrichment worker against pages served on loopback.
+// The running server's enrichment worker against pages served on loopback; the fetch and extraction rules in
+// detail are EnrichmentPageTest's.
 class BackendEnrichmentTest : public QObject
 {
     Q_OBJECT
@@ -19,67 +20,44 @@ private slots:
     void fillsPendingRows()
     {
         LoopbackSite site;
-        PgConnPtr conn(PQconnectdb(m_env.db.toUtf8().constData()), &PQfinish);
+        const PgConnPtr conn = m_env.connect();
         QCOMPARE(PQstatus(conn.get()), CONNECTION_OK);
         const QString user = QUuid::createUuid().toString(QUuid::WithoutBraces);
         const QString run = QUuid::createUuid().toString(QUuid::Id128).left(8);
+        const QString titled = QString::fromUtf8("Plain & Simple \u2014 Site");
 
-        struct Row {
-            QString id, url, title, expectStatus, expectTitle, expectThumb;
+        // id suffix, url, title before, then the expected status, title and thumbnail.
+        const QList<QStringList> rows = {
+            {"t", site.url("/titled"), "", "enriched", titled, site.url("/img/cover.png?s=1&t=2")},
+            {"k", site.url("/og"), "Kept by the user", "enriched", "Kept by the user", "https://cdn.example/x.jpg"},
+            {"r", site.url("/hop/2"), "", "enriched", titled, site.url("/img/cover.png?s=1&t=2")},
+            {"j", site.url("/json"), "", "failed", "", ""},
+            {"f", "ftp://127.0.0.1/file", "", "failed", "", ""},
+            {"n", site.url("/notitle"), "", "enriched", "", ""},
         };
-        const QList<Row> rows = {
-            {run + "t", site.url("/titled"), "", "enriched", QString::fromUtf8("Plain & Simple \u2014 Site"),
-             site.url("/img/cover.png?s=1&t=2")},
-            {run + "k", site.url("/og"), "Kept by the user", "enriched", "Kept by the user", "https://cdn.example/x.jpg"},
-            {run + "r", site.url("/hop/2"), "", "enriched", QString::fromUtf8("Plain & Simple \u2014 Site"),
-             site.url("/img/cover.png?s=1&t=2")},
-            {run + "j", site.url("/json"), "", "failed", "", ""},
-            {run + "h", site.url("/hop/4"), "", "failed", "", ""},
-            {run + "f", "ftp://127.0.0.1/file", "", "failed", "", ""},
-            {run + "n", site.url("/notitle"), "", "enriched", "", ""},
-        };
-        for (const Row &r : rows) {
-            const QByteArray id = r.id.toUtf8(), url = r.url.toUtf8(), title = r.title.toUtf8(), uid = user.toUtf8();
-            const char *params[] = {id.constData(), uid.constData(), url.constData(),
-                                    r.title.isEmpty() ? nullptr : title.constData()};
-            PgResultPtr res(PQexecParams(conn.get(),
+        for (const QStringList &r : rows) {
+            const SqlOutcome o = execSql(conn.get(),
                                          "insert into items (id, user_id, url, title, enrichment_status, updated_at) "
                                          "values ($1, $2, $3, $4, 'pending', 0)",
-                                         4, nullptr, params, nullptr, nullptr, 0),
-                            &PQclear);
-            QCOMPARE(PQresultStatus(res.get()), PGRES_COMMAND_OK);
+                                         {run + r[0], user, r[1], r[2]});
+            QVERIFY2(o.ok, qPrintable(o.message));
         }
 
-        const QByteArray uid = user.toUtf8();
-        const char *userParam[] = {uid.constData()};
         QElapsedTimer timer;
         timer.start();
-        for (;;) {
-            PgResultPtr res(PQexecParams(conn.get(),
-                                         "select count(*) from items where user_id = $1 and enrichment_status = 'pending'",
-                                         1, nullptr, userParam, nullptr, nullptr, 0),
-                            &PQclear);
-            if (QByteArray(PQgetvalue(res.get(), 0, 0)) == "0")
-                break;
+        while (execSql(conn.get(), "select count(*) from items where user_id = $1 and enrichment_status = 'pending'",
+                       {user}).value() != u"0") {
             QVERIFY2(timer.elapsed() < 30000, "the enrichment worker did not finish within 30 s");
             QThread::msleep(100);
         }
 
-        for (const Row &r : rows) {
-            const QByteArray id = r.id.toUtf8();
-            const char *params[] = {id.constData()};
-            PgResultPtr res(PQexecParams(conn.get(),
+        for (const QStringList &r : rows) {
+            const SqlOutcome o = execSql(conn.get(),
                                          "select enrichment_status, coalesce(title, ''), coalesce(thumbnail_url, ''), "
-                                         "updated_at > 0 from items where id = $1",
-                                         1, nullptr, params, nullptr, nullptr, 0),
-                            &PQclear);
-            QCOMPARE(PQntuples(res.get()), 1);
-            const QString context = "row " + r.id.mid(run.size());
-            QVERIFY2(QString::fromUtf8(PQgetvalue(res.get(), 0, 0)) == r.expectStatus, qPrintable(context));
-            QVERIFY2(QString::fromUtf8(PQgetvalue(res.get(), 0, 1)) == r.expectTitle,
-                     qPrintable(context + ": " + QString::fromUtf8(PQgetvalue(res.get(), 0, 1))));
-            QVERIFY2(QString::fromUtf8(PQgetvalue(res.get(), 0, 2)) == r.expectThumb, qPrintable(context));
-            QCOMPARE(QByteArray(PQgetvalue(res.get(), 0, 3)), QByteArray("t"));
+                                         "(updated_at > 0)::text from items where id = $1",
+                                         {run + r[0]});
+            QCOMPARE(o.rows.size(), 1);
+            QCOMPARE(o.rows[0], (QStringList{r[3], r[4], r[5], "true"}));
         }
     }
 };

@@ -14,16 +14,9 @@ using namespace oxle::test;
 
 namespace {
 
-QByteArray compact(const QJsonValue &v)
+QByteArray compact(const QJsonObject &o)
 {
-    if (v.isObject())
-        return QJsonDocument(v.toObject()).toJson(QJsonDocument::Compact);
-    return QJsonDocument(v.toArray()).toJson(QJsonDocument::Compact);
-}
-
-QString urlEncode(const QString &s)
-{
-    return QString::fromLatin1(QUrl::toPercentEncoding(s));
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
 } // namespace
@@ -36,8 +29,8 @@ private:
     RestEnv m_env;
     std::unique_ptr<RestTestClient> m_http;
     QString m_run; // unique per run, alphanumeric
-    QString m_userA, m_userB, m_userC;
-    QByteArray m_tokenA, m_tokenB, m_tokenC;
+    QString m_userA, m_userB;
+    QByteArray m_tokenA, m_tokenB;
 
     RestReply as(const QByteArray &token, const std::string &method, const QString &path, const QByteArray &body = {},
                  const std::string &prefer = {})
@@ -52,16 +45,15 @@ private:
     {
         extra.insert(QStringLiteral("id"), itemId);
         extra.insert(QStringLiteral("user_id"), user);
-        if (!extra.contains(QStringLiteral("url")))
-            extra.insert(QStringLiteral("url"), QStringLiteral("https://example.test/") + itemId);
+        extra.insert(QStringLiteral("url"), QStringLiteral("https://example.test/") + itemId);
         return compact(extra);
     }
 
-    static QStringList ids(const RestReply &r, const QString &key = QStringLiteral("id"))
+    static QStringList ids(const RestReply &r)
     {
         QStringList out;
         for (const auto &row : r.json().array())
-            out.append(row.toObject().value(key).toString());
+            out.append(row.toObject().value(QStringLiteral("id")).toString());
         return out;
     }
 
@@ -84,31 +76,20 @@ private slots:
         m_run = QStringLiteral("t%1").arg(QRandomGenerator::system()->generate64(), 0, 36);
         m_userA = newUserId();
         m_userB = newUserId();
-        m_userC = newUserId();
         m_tokenA = m_env.tokenFor(m_userA);
         m_tokenB = m_env.tokenFor(m_userB);
-        m_tokenC = m_env.tokenFor(m_userC);
 
-        // Read fixtures of user A.
-        insertOrFail(m_tokenA, "items",
-                     itemJson(id("r1"), m_userA,
-                              {{"title", "Alpha, beta (one)"}, {"content_type", "link"}, {"created_at", 1000},
-                               {"reminder_alarm", true}}));
-        insertOrFail(m_tokenA, "items",
-                     itemJson(id("r2"), m_userA,
-                              {{"title", "a+b plus"}, {"note", "note two"}, {"content_type", "note"},
-                               {"created_at", 2000}}));
-        insertOrFail(m_tokenA, "items",
-                     itemJson(id("r3"), m_userA,
-                              {{"title", "Gamma"}, {"content_type", "article"}, {"created_at", 3000},
-                               {"deleted_at", 5}, {"completed_at", 20}}));
-        insertOrFail(m_tokenA, "items",
-                     itemJson(id("r4"), m_userA,
-                              {{"content_type", "video"}, {"status", "done"}, {"created_at", 4000},
-                               {"completed_at", 10}}));
+        // Read fixtures of user A: r1 .. r4.
+        const QList<QJsonObject> rows = {
+            {{"title", "Alpha, beta (one)"}, {"content_type", "link"}, {"created_at", 1000}, {"reminder_alarm", true}},
+            {{"title", "a+b plus"}, {"note", "note two"}, {"content_type", "note"}, {"created_at", 2000}},
+            {{"title", "Gamma"}, {"content_type", "article"}, {"created_at", 3000}, {"deleted_at", 5}, {"completed_at", 20}},
+            {{"content_type", "video"}, {"status", "done"}, {"created_at", 4000}, {"completed_at", 10}}};
+        for (int i = 0; i < rows.size(); ++i)
+            insertOrFail(m_tokenA, "items", itemJson(id(QStringLiteral("r%1").arg(i + 1)), m_userA, rows[i]));
     }
 
-    // --- gateway and tokens -------------------------------------------------------------------------------
+    // --- gateway and tokens (signature details are JwtTest's) ------------------------------------------------
 
     void gateway()
     {
@@ -122,7 +103,7 @@ private slots:
         QCOMPARE(r.body, QByteArray(R"({"message":"Invalid API key"})"));
 
         // The key may also travel in the query string.
-        r = m_http->send("GET", path + QStringLiteral("&apikey=") + urlEncode(QString::fromUtf8(m_env.anonKey)),
+        r = m_http->send("GET", path + QStringLiteral("&apikey=") + QString::fromLatin1(QUrl::toPercentEncoding(m_env.anonKey)),
                          {{"Authorization", "Bearer " + m_tokenA.toStdString()}});
         QCOMPARE(r.status, 200);
         QCOMPARE(ids(r), QStringList{id("r1")});
@@ -133,20 +114,11 @@ private slots:
         QTest::addColumn<QByteArray>("token");
         QTest::addColumn<QString>("code");
         QTest::addColumn<QString>("message");
-
         QTest::newRow("expired") << m_env.tokenFor(newUserId(), -120) << "PGRST303" << "JWT expired";
-
         // Payload swapped for one naming another user, signature kept.
         const QList<QByteArray> a = m_env.tokenFor(newUserId()).split('.');
         const QList<QByteArray> b = m_env.tokenFor(newUserId()).split('.');
         QTest::newRow("tampered payload") << QByteArray(a[0] + '.' + b[1] + '.' + a[2]) << "PGRST301" << "";
-
-        QJsonObject claims{{"sub", newUserId()}, {"role", "service_role"}, {"exp", QDateTime::currentSecsSinceEpoch() + 60}};
-        QTest::newRow("other secret") << oxle::backend::signHs256(claims, "another secret") << "PGRST301" << "";
-        const QByteArray none = oxle::backend::base64UrlEncode(R"({"alg":"none","typ":"JWT"})") + '.' +
-                                oxle::backend::base64UrlEncode(QJsonDocument(claims).toJson(QJsonDocument::Compact)) + '.';
-        QTest::newRow("alg none") << none << "PGRST301" << "";
-        QTest::newRow("garbage") << QByteArray("abc") << "PGRST301" << "";
     }
     void tokens()
     {
@@ -184,26 +156,20 @@ private slots:
         QTest::newRow("plus is space, %2B is plus") << "title=eq.a%2Bb+plus" << QStringList{"r2"};
         QTest::newRow("neq drops NULL") << "title=neq.Gamma" << QStringList{"r1", "r2"};
         QTest::newRow("is.null") << "title=is.null" << QStringList{"r4"};
-        QTest::newRow("not.is.null") << "deleted_at=not.is.null" << QStringList{"r3"};
         QTest::newRow("not.is.true") << "reminder_alarm=not.is.true" << QStringList{"r2", "r3", "r4"};
         QTest::newRow("in with quoted element") << "title=in.(%22Alpha,%20beta%20(one)%22,Gamma)"
                                                 << QStringList{"r1", "r3"};
         QTest::newRow("in encoded comma separates") << "content_type=in.(note%2Cvideo)" << QStringList{"r2", "r4"};
         QTest::newRow("in empty") << "title=in.()" << QStringList{};
         QTest::newRow("like star") << "title=like.*amm*" << QStringList{"r3"};
-        QTest::newRow("like underscore") << "title=like.G_mma" << QStringList{"r3"};
         QTest::newRow("ilike") << "title=ilike.ALPHA*" << QStringList{"r1"};
         QTest::newRow("or ilike group") << "or=(title.ilike.*gamma*,note.ilike.*TWO*)" << QStringList{"r2", "r3"};
         QTest::newRow("or quoted value") << "or=(title.eq.%22Alpha,%20beta%20(one)%22,content_type.eq.video)"
                                          << QStringList{"r1", "r4"};
-        QTest::newRow("or nested and") << "or=(and(content_type.eq.note,status.eq.queued),title.eq.Gamma)"
-                                       << QStringList{"r2", "r3"};
         QTest::newRow("not.or") << "not.or=(content_type.eq.note,content_type.eq.video)" << QStringList{"r1", "r3"};
         QTest::newRow("range") << "created_at=gt.1000&created_at=lte.3000" << QStringList{"r2", "r3"};
-        QTest::newRow("order desc") << "order=created_at.desc" << QStringList{"r4", "r3", "r2", "r1"};
         QTest::newRow("nullslast with tie-break") << "order=completed_at.desc.nullslast,created_at.asc"
                                                   << QStringList{"r3", "r4", "r1", "r2"};
-        QTest::newRow("limit") << "order=created_at.asc&limit=2" << QStringList{"r1", "r2"};
         QTest::newRow("offset") << "order=created_at.asc&limit=1&offset=1" << QStringList{"r2"};
         QTest::newRow("huge limit is capped") << "limit=999999999999999999999999" << QStringList{"r1", "r2", "r3", "r4"};
         QTest::newRow("value looks like SQL") << "title=eq.x'%20or%20'1'='1" << QStringList{};
@@ -226,63 +192,71 @@ private slots:
 
     void selectShape()
     {
-        RestReply r = get(m_tokenA, QStringLiteral("items?select=id,%20title%20,%20label:content_type&id=eq.") + id("r4"));
+        const RestReply r = get(m_tokenA, QStringLiteral("items?select=id,%20title%20,%20label:content_type&id=eq.") + id("r4"));
         QCOMPARE(r.status, 200);
-        const QJsonArray rows = r.json().array();
-        QCOMPARE(rows.size(), 1);
-        const QJsonObject row = rows.at(0).toObject();
-        QCOMPARE(row.keys(), QStringList({"id", "label", "title"}));
-        QVERIFY(row.value("title").isNull());
-        QCOMPARE(row.value("label").toString(), QStringLiteral("video"));
-
-        r = get(m_tokenA, QStringLiteral("items?id=eq.") + id("nothing"));
-        QCOMPARE(r.status, 200);
-        QCOMPARE(r.body, QByteArray("[]"));
+        QCOMPARE(r.body, QStringLiteral(R"([{"id":"%1","title":null,"label":"video"}])").arg(id("r4")).toUtf8());
     }
 
-    void readErrors_data()
+    // Refused requests: status and error body, for reads and writes.
+    void errors_data()
     {
+        QTest::addColumn<QByteArray>("method");
         QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("code");
-        QTest::newRow("unknown filter column") << "items?nope=eq.1" << 400 << "42703";
-        QTest::newRow("unknown select column") << "items?select=id,nope" << 400 << "42703";
-        QTest::newRow("unknown order column") << "items?order=nope.asc" << 400 << "42703";
-        QTest::newRow("unknown table") << "nope_table" << 404 << "42P01";
-        QTest::newRow("hostile table") << "items%22;drop%20table%20items;--" << 404 << "42P01";
-        QTest::newRow("hostile column") << "items?id%22%20or%20true--=eq.1" << 400 << "42703";
-        QTest::newRow("unknown operator") << "items?id=equals.1" << 400 << "PGRST100";
-        QTest::newRow("empty or") << "items?or=()" << 400 << "PGRST100";
-        QTest::newRow("bad literal") << "items?created_at=eq.abc" << 400 << "22P02";
-        QTest::newRow("invalid utf-8 value") << "items?title=eq.%FF%FE" << 400 << "22021";
-        QTest::newRow("NUL in value") << "items?title=eq.a%00" << 400 << "22021";
-        QTest::newRow("bad limit") << "items?limit=ten" << 400 << "PGRST100";
-        QTest::newRow("bad order") << "items?order=id.up" << 400 << "PGRST100";
-        QString deep = QStringLiteral("items?or=(");
-        for (int i = 0; i < 500; ++i)
-            deep += QStringLiteral("and(");
-        deep += QStringLiteral("id.eq.1") + QString(501, u')');
-        QTest::newRow("deeply nested groups") << deep << 400 << "PGRST100";
+        QTest::addColumn<QString>("message"); // checked when not empty
+        const QByteArray read("GET"), post("POST"), none;
+        QTest::newRow("unknown filter column") << read << "items?nope=eq.1" << none << 400 << "42703" << "";
+        QTest::newRow("unknown select column") << read << "items?select=id,x" << none << 400 << "42703"
+                                               << "column items.x does not exist";
+        QTest::newRow("unknown order column") << read << "items?order=nope.asc" << none << 400 << "42703" << "";
+        QTest::newRow("unknown table") << read << "nope_table" << none << 404 << "42P01" << "";
+        QTest::newRow("hostile table") << read << "items%22;drop%20table%20items;--" << none << 404 << "42P01" << "";
+        QTest::newRow("hostile column") << read << "items?id%22%20or%20true--=eq.1" << none << 400 << "42703" << "";
+        QTest::newRow("unknown operator") << read << "items?id=equals.1" << none << 400 << "PGRST100" << "";
+        QTest::newRow("bad literal") << read << "items?created_at=eq.abc" << none << 400 << "22P02" << "";
+        QTest::newRow("invalid utf-8 value") << read << "items?title=eq.%FF%FE" << none << 400 << "22021" << "";
+        QTest::newRow("NUL in value") << read << "items?title=eq.a%00" << none << 400 << "22021" << "";
+        QTest::newRow("unknown key") << post << "items" << QByteArray(R"({"id":"x","bogus":1})") << 400 << "PGRST204"
+                                     << "";
+        QTest::newRow("invalid json") << post << "items" << QByteArray(R"({"id":)") << 400 << "PGRST102" << "";
+        QTest::newRow("not an object") << post << "items" << QByteArray("42") << 400 << "PGRST102" << "";
+        QTest::newRow("keys differ") << post << "items" << QByteArray(R"([{"id":"a"},{"url":"b"}])") << 400
+                                     << "PGRST102" << "";
+        QTest::newRow("invalid utf-8 body") << post << "items" << QByteArray("{\"title\":\"\xff\"}") << 400
+                                            << "PGRST102" << "";
+        QTest::newRow("check violation") << post << "items" << QByteArray(R"({"id":"chk","status":"someday"})") << 400
+                                         << "23514" << "";
+        QTest::newRow("duplicate id") << post << "items" << itemJson(id("r1"), m_userA) << 409 << "23505" << "";
+        QTest::newRow("patch without filter") << QByteArray("PATCH") << "items" << QByteArray(R"({"title":"x"})") << 400
+                                              << "21000" << "";
+        QTest::newRow("delete without filter") << QByteArray("DELETE") << "items" << none << 400 << "21000" << "";
+        QTest::newRow("upsert without unique target") << post << "items?on_conflict=title"
+                                                      << QByteArray(R"({"id":"u1","title":"t"})") << 400 << "42P10" << "";
+        QTest::newRow("oversized body") << post << "items"
+                                        << QByteArray("{\"title\":\"" + QByteArray(2 * 1024 * 1024, 'a') + "\"}") << 413
+                                        << "PGRST413" << "";
     }
-    void readErrors()
+    void errors()
     {
+        QFETCH(QByteArray, method);
         QFETCH(QString, path);
+        QFETCH(QByteArray, body);
         QFETCH(int, status);
         QFETCH(QString, code);
-        const RestReply r = get(m_tokenA, path);
+        QFETCH(QString, message);
+        const std::string prefer = path.contains(QLatin1String("on_conflict")) ? "resolution=merge-duplicates" : "";
+        const RestReply r = as(m_tokenA, method.toStdString(), path, body, prefer);
         QCOMPARE(r.status, status);
-        const QJsonObject body = r.json().object();
-        QCOMPARE(body.value("code").toString(), code);
-        QVERIFY(body.contains("message") && body.contains("details") && body.contains("hint"));
+        const QJsonObject json = r.json().object();
+        QCOMPARE(json.value("code").toString(), code);
+        QVERIFY2(json.contains("message") && json.contains("details") && json.contains("hint"), r.body.constData());
+        if (!message.isEmpty())
+            QCOMPARE(json.value("message").toString(), message);
         QCOMPARE(r.header("Content-Type"), QByteArray("application/json; charset=utf-8"));
         // The hostile names did nothing to the table.
         QCOMPARE(get(m_tokenA, QStringLiteral("items?select=id&id=eq.") + id("r1")).status, 200);
-    }
-
-    void unknownColumnMessage()
-    {
-        const RestReply r = get(m_tokenA, QStringLiteral("items?select=id,x"));
-        QCOMPARE(r.json().object().value("message").toString(), QStringLiteral("column items.x does not exist"));
     }
 
     // --- writes --------------------------------------------------------------------------------------------
@@ -296,78 +270,17 @@ private slots:
         r = get(m_tokenA, QStringLiteral("items?select=status,enrichment_status,skip_count&id=eq.") + id("w1"));
         QCOMPARE(r.body, QByteArray(R"([{"status":"queued","enrichment_status":"pending","skip_count":0}])"));
 
-        r = as(m_tokenA, "POST", "items", itemJson(id("w2"), m_userA, {{"title", "T"}}), "return=representation");
-        QCOMPARE(r.status, 201);
-        QCOMPARE(r.header("Preference-Applied"), QByteArray("return=representation"));
-        const QJsonArray rows = r.json().array();
-        QCOMPARE(rows.size(), 1);
-        QCOMPARE(rows.at(0).toObject().value("title").toString(), QStringLiteral("T"));
-        QCOMPARE(rows.at(0).toObject().value("status").toString(), QStringLiteral("queued")); // default filled in
-
         // An array inserts every row; representation honours select.
         const QByteArray two = "[" + itemJson(id("w3"), m_userA) + "," + itemJson(id("w4"), m_userA) + "]";
         r = as(m_tokenA, "POST", "items?select=id", two, "return=representation");
         QCOMPARE(r.status, 201);
+        QCOMPARE(r.header("Preference-Applied"), QByteArray("return=representation"));
         QCOMPARE(ids(r), QStringList({id("w3"), id("w4")}));
 
         // Exact big integers survive (no detour through floating point).
-        r = as(m_tokenA, "POST", "items?select=created_at", itemJson(id("w5"), m_userA, {}).replace("{", "{\"created_at\":9007199254740993,"),
-               "return=representation");
+        r = as(m_tokenA, "POST", "items?select=created_at",
+               itemJson(id("w5"), m_userA).replace("{", "{\"created_at\":9007199254740993,"), "return=representation");
         QCOMPARE(r.body, QByteArray(R"([{"created_at":9007199254740993}])"));
-    }
-
-    void writeErrors_data()
-    {
-        QTest::addColumn<QByteArray>("method");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("code");
-        QTest::newRow("unknown key") << QByteArray("POST") << "items" << QByteArray(R"({"id":"x","bogus":1})") << 400
-                                     << "PGRST204";
-        QTest::newRow("invalid json") << QByteArray("POST") << "items" << QByteArray(R"({"id":)") << 400 << "PGRST102";
-        QTest::newRow("empty body") << QByteArray("POST") << "items" << QByteArray("") << 400 << "PGRST102";
-        QTest::newRow("not an object") << QByteArray("POST") << "items" << QByteArray("42") << 400 << "PGRST102";
-        QTest::newRow("keys differ") << QByteArray("POST") << "items" << QByteArray(R"([{"id":"a"},{"url":"b"}])")
-                                     << 400 << "PGRST102";
-        QTest::newRow("invalid utf-8 body") << QByteArray("POST") << "items" << QByteArray("{\"title\":\"\xff\"}")
-                                            << 400 << "PGRST102";
-        QTest::newRow("check violation") << QByteArray("POST") << "items"
-                                         << QByteArray(R"({"id":"chk","status":"someday"})") << 400 << "23514";
-        QTest::newRow("patch without filter") << QByteArray("PATCH") << "items" << QByteArray(R"({"title":"x"})")
-                                              << 400 << "21000";
-        QTest::newRow("delete without filter") << QByteArray("DELETE") << "items" << QByteArray() << 400 << "21000";
-        QTest::newRow("patch unknown key") << QByteArray("PATCH") << "items?id=eq.x" << QByteArray(R"({"nope":1})")
-                                           << 400 << "PGRST204";
-        QTest::newRow("patch array") << QByteArray("PATCH") << "items?id=eq.x" << QByteArray(R"([{"title":1}])")
-                                     << 400 << "PGRST102";
-        QTest::newRow("upsert without unique target") << QByteArray("POST") << "items?on_conflict=title"
-                                                      << QByteArray(R"({"id":"u1","title":"t"})") << 400 << "42P10";
-        QTest::newRow("oversized body") << QByteArray("POST") << "items"
-                                        << QByteArray("{\"title\":\"" + QByteArray(2 * 1024 * 1024, 'a') + "\"}")
-                                        << 413 << "";
-    }
-    void writeErrors()
-    {
-        QFETCH(QByteArray, method);
-        QFETCH(QString, path);
-        QFETCH(QByteArray, body);
-        QFETCH(int, status);
-        QFETCH(QString, code);
-        const std::string prefer = path.contains(QLatin1String("on_conflict")) ? "resolution=merge-duplicates" : "";
-        const RestReply r = as(m_tokenA, method.toStdString(), path, body, prefer);
-        QCOMPARE(r.status, status);
-        QVERIFY2(r.json().isObject(), r.body.constData());
-        if (!code.isEmpty())
-            QCOMPARE(r.code(), code);
-    }
-
-    void duplicateIsConflict()
-    {
-        insertOrFail(m_tokenA, "items", itemJson(id("dup"), m_userA));
-        const RestReply r = as(m_tokenA, "POST", "items", itemJson(id("dup"), m_userA));
-        QCOMPARE(r.status, 409);
-        QCOMPARE(r.code(), QStringLiteral("23505"));
     }
 
     void upsertMergesOnlyPayloadColumns()
@@ -379,9 +292,6 @@ private slots:
                          "return=minimal,resolution=merge-duplicates");
         QCOMPARE(r.status, 201);
         QCOMPARE(r.header("Preference-Applied"), QByteArray("resolution=merge-duplicates, return=minimal"));
-        r = get(m_tokenA, QStringLiteral("item_states?select=status,reminder_override_at&shared_item_id=eq.") + shared);
-        QCOMPARE(r.body, QByteArray(R"([{"status":"queued","reminder_override_at":5}])"));
-
         r = as(m_tokenA, "POST", path,
                compact(QJsonObject{{"shared_item_id", shared}, {"user_id", m_userA}, {"status", "done"}, {"completed_at", 7}}),
                "return=minimal,resolution=merge-duplicates");
@@ -411,19 +321,14 @@ private slots:
         r = get(m_tokenA, QStringLiteral("items?select=title,note,reminder_override_at&id=eq.") + id("p1"));
         QCOMPARE(r.body, QByteArray(R"([{"title":"after","note":"keep","reminder_override_at":null}])"));
 
-        r = as(m_tokenA, "PATCH", path + QStringLiteral("&select=id,title"), R"({"title":null})", "return=representation");
-        QCOMPARE(r.status, 200);
-        QCOMPARE(r.body, QByteArray(QStringLiteral(R"([{"id":"%1","title":null}])").arg(id("p1")).toUtf8()));
-
         // No matching row is not an error.
-        r = as(m_tokenA, "PATCH", QStringLiteral("items?id=eq.") + id("none"), R"({"title":"x"})", "return=minimal");
-        QCOMPARE(r.status, 204);
         r = as(m_tokenA, "PATCH", QStringLiteral("items?id=eq.") + id("none"), R"({"title":"x"})", "return=representation");
         QCOMPARE(r.status, 200);
         QCOMPARE(r.body, QByteArray("[]"));
     }
 
-    void rpcAndSharing()
+    // The remote procedures over HTTP; who may see what of a shared list is BackendSqlSecurityTest's.
+    void rpc()
     {
         const QString list = id("L");
         insertOrFail(m_tokenA, "categories", compact(QJsonObject{{"id", list}, {"user_id", m_userA}, {"name", "Shared"}}));
@@ -435,47 +340,18 @@ private slots:
         const QString code = QJsonDocument::fromJson("[" + r.body + "]").array().at(0).toString();
         QVERIFY2(QRegularExpression(QStringLiteral("^[A-Z0-9]+$")).match(code).hasMatch(), r.body.constData());
 
-        // Before joining, B and the outsider C see nothing of the list.
-        for (const QByteArray &token : {m_tokenB, m_tokenC}) {
-            QCOMPARE(get(token, QStringLiteral("shared_items?select=id&category_id=eq.") + list).body, QByteArray("[]"));
-            QCOMPARE(get(token, QStringLiteral("categories?select=id&id=eq.") + list).body, QByteArray("[]"));
-        }
-
+        // Functions are found by name and argument names.
         r = as(m_tokenB, "POST", "rpc/redeem_category_invite", compact(QJsonObject{{"p_cod", code}}));
         QCOMPARE(r.status, 404);
         QCOMPARE(r.code(), QStringLiteral("PGRST202"));
         r = as(m_tokenB, "POST", "rpc/redeem_category_invite", compact(QJsonObject{{"p_code", "NOSUCHCODE"}}));
         QCOMPARE(r.status, 400);
         QCOMPARE(r.code(), QStringLiteral("P0001"));
-        r = as(m_tokenB, "POST", "rpc/redeem_category_invite", R"({"p_code":)");
-        QCOMPARE(r.status, 400);
-        QCOMPARE(r.code(), QStringLiteral("PGRST102"));
-        r = as(m_tokenB, "POST", "rpc/no_such_function", "{}");
-        QCOMPARE(r.status, 404);
-        QCOMPARE(r.code(), QStringLiteral("PGRST202"));
 
         r = as(m_tokenB, "POST", "rpc/redeem_category_invite", compact(QJsonObject{{"p_code", code}}));
         QCOMPARE(r.status, 200);
         QCOMPARE(r.body, QByteArray("\"" + list.toUtf8() + "\""));
-
-        // B sees the list's items; C still sees nothing.
         QCOMPARE(ids(get(m_tokenB, QStringLiteral("shared_items?select=id&category_id=eq.") + list)), QStringList{id("L1")});
-        QCOMPARE(get(m_tokenC, QStringLiteral("shared_items?select=id&category_id=eq.") + list).body, QByteArray("[]"));
-        QCOMPARE(ids(get(m_tokenB, QStringLiteral("category_members?select=category_id&user_id=eq.") + m_userB),
-                     QStringLiteral("category_id")),
-                 QStringList{list});
-
-        // B's state for a shared item stays private to B.
-        r = as(m_tokenB, "POST", "item_states?on_conflict=shared_item_id,user_id",
-               compact(QJsonObject{{"shared_item_id", id("L1")}, {"user_id", m_userB}, {"status", "done"}}),
-               "return=minimal,resolution=merge-duplicates");
-        QCOMPARE(r.status, 201);
-        QCOMPARE(get(m_tokenA, QStringLiteral("item_states?shared_item_id=eq.") + id("L1")).body, QByteArray("[]"));
-        QCOMPARE(ids(get(m_tokenB, QStringLiteral("item_states?select=shared_item_id&shared_item_id=eq.") + id("L1")),
-                     QStringLiteral("shared_item_id")),
-                 QStringList{id("L1")});
-        // B cannot touch A's item through the items table.
-        QCOMPARE(get(m_tokenB, QStringLiteral("items?id=eq.") + id("L1")).body, QByteArray("[]"));
 
         // Leaving: void answers 204 and the list disappears for B.
         r = as(m_tokenB, "POST", "rpc/leave_category", compact(QJsonObject{{"p_category_id", list}}));
@@ -484,7 +360,7 @@ private slots:
         QCOMPARE(get(m_tokenB, QStringLiteral("shared_items?select=id&category_id=eq.") + list).body, QByteArray("[]"));
     }
 
-    // --- row security between users ------------------------------------------------------------------------
+    // --- row security between users (the policies in depth are BackendSqlSecurityTest's) -------------------
 
     void usersCannotTouchEachOthersRows()
     {
@@ -493,7 +369,7 @@ private slots:
 
         QCOMPARE(get(m_tokenB, path).body, QByteArray("[]"));
         // A patch or delete aimed at A's row matches nothing for B.
-        QCOMPARE(as(m_tokenB, "PATCH", path, R"({"title":"stolen"})", "return=minimal").status, 204);
+        QCOMPARE(as(m_tokenB, "PATCH", path, compact(QJsonObject{{"user_id", m_userB}}), "return=minimal").status, 204);
         QCOMPARE(as(m_tokenB, "DELETE", path).status, 204);
         // Writing rows in A's name is refused.
         RestReply r = as(m_tokenB, "POST", "items", itemJson(id("forged"), m_userA));
@@ -503,26 +379,9 @@ private slots:
         r = as(m_tokenB, "POST", "items?on_conflict=id", itemJson(id("own"), m_userB, {{"title", "taken"}}),
                "return=representation,resolution=merge-duplicates");
         QVERIFY2(r.status == 403 || r.status == 409, r.body.constData());
-        // Nor can B move A's row to B by patching user_id (there is no row for B to patch).
-        QCOMPARE(as(m_tokenB, "PATCH", path, compact(QJsonObject{{"user_id", m_userB}})).status, 204);
 
         r = get(m_tokenA, QStringLiteral("items?select=title,user_id&id=eq.") + id("own"));
         QCOMPARE(r.body, QStringLiteral(R"([{"title":"mine","user_id":"%1"}])").arg(m_userA).toUtf8());
-
-        // A cannot hand its own row to B either.
-        r = as(m_tokenA, "PATCH", path, compact(QJsonObject{{"user_id", m_userB}}));
-        QCOMPARE(r.status, 403);
-
-        // Another user's state rows and default list id are out of reach.
-        r = as(m_tokenB, "POST", "item_states?on_conflict=shared_item_id,user_id",
-               compact(QJsonObject{{"shared_item_id", id("s1")}, {"user_id", m_userA}, {"status", "inbox"}}),
-               "return=minimal,resolution=merge-duplicates");
-        QCOMPARE(r.status, 403);
-        r = as(m_tokenB, "POST", "categories?on_conflict=id",
-               compact(QJsonObject{{"id", "sb_" + m_userC}, {"user_id", m_userB}, {"name", "Vudevu Zoziv"}}),
-               "return=representation,resolution=merge-duplicates");
-        QVERIFY2(r.status == 400 || r.status == 403, r.body.constData());
-        QCOMPARE(get(m_tokenB, QStringLiteral("categories?id=eq.sb_") + m_userC).body, QByteArray("[]"));
     }
 
     // Many requests of two users on the shared pool, mixed with failing ones: every answer holds only the
@@ -538,23 +397,18 @@ private slots:
                 RestTestClient client(m_env.url);
                 for (int i = 0; i < 40; ++i) {
                     const bool isA = (i + t) % 2 == 0;
-                    const QByteArray &token = isA ? m_tokenA : m_tokenB;
-                    const QString user = isA ? m_userA : m_userB;
+                    const httplib::Headers headers = authHeaders(m_env.anonKey, isA ? m_tokenA : m_tokenB);
                     if (i % 5 == 0) // a failing request in between
-                        client.send("GET", QStringLiteral("items?created_at=eq.abc"), authHeaders(m_env.anonKey, token));
-                    const RestReply r = client.send(
-                        "GET", QStringLiteral("items?select=user_id&id=like.") + m_run + u'*', authHeaders(m_env.anonKey, token));
+                        client.send("GET", QStringLiteral("items?created_at=eq.abc"), headers);
+                    const RestReply r = client.send("GET", QStringLiteral("items?select=user_id&id=like.") + m_run + u'*', headers);
                     if (r.status != 200) {
                         ++failed;
                         continue;
                     }
                     const QJsonArray rows = r.json().array();
-                    if (rows.isEmpty())
-                        ++wrong;
-                    for (const auto &row : rows) {
-                        if (row.toObject().value("user_id").toString() != user)
-                            ++wrong;
-                    }
+                    wrong += rows.isEmpty() ? 1 : 0;
+                    for (const auto &row : rows)
+                        wrong += row.toObject().value("user_id").toString() != (isA ? m_userA : m_userB) ? 1 : 0;
                 }
             });
         }

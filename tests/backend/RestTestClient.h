@@ -48,13 +48,9 @@ struct RestEnv {
         env.url = qEnvironmentVariable("OXLE_BACKEND_URL");
         env.anonKey = qgetenv("OXLE_ANON_KEY");
         const QString state = qEnvironmentVariable("OXLE_BACKEND_STATE");
-        for (const QString &path : {state + QStringLiteral("/secrets/jwt-secret"), state + QStringLiteral("/jwt-secret")}) {
-            QFile file(path);
-            if (!state.isEmpty() && file.open(QIODevice::ReadOnly)) {
-                env.jwtSecret = file.readAll().trimmed();
-                break;
-            }
-        }
+        QFile file(state + QStringLiteral("/secrets/jwt-secret"));
+        if (!state.isEmpty() && file.open(QIODevice::ReadOnly))
+            env.jwtSecret = file.readAll().trimmed();
         return env;
     }
     bool complete() const { return !url.isEmpty() && !anonKey.isEmpty() && !jwtSecret.isEmpty(); }
