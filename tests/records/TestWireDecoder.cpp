@@ -98,7 +98,6 @@ void TestWireDecoder::rejects_data()
     QTest::newRow("garbage after the array") << QByteArray("[] x") << invalid;
     QTest::newRow("leading zero") << itemWith(R"(,"created_at":01)") << invalid;
     QTest::newRow("bare dot") << itemWith(R"(,"created_at":1.)") << invalid;
-    QTest::newRow("unquoted key") << QByteArray("[{id:\"a\"}]") << invalid;
     QTest::newRow("control character in string") << QByteArray("[{\"x\":\"a\tb\"}]") << invalid;
     QTest::newRow("bad escape") << QByteArray(R"([{"x":"\q"}])") << invalid;
     QTest::newRow("short unicode escape") << QByteArray(R"([{"x":"\u12"}])") << invalid;
@@ -181,7 +180,6 @@ void TestWireDecoder::eachRecordType()
         (QList<ContentRow> { ContentRow { u"s"_qs, u"u"_qs, u"T"_qs, u"d"_qs, u"link"_qs, {} } }));
     QCOMPARE(decodeArray<MemberRow>(R"([{"category_id":"c1"},{"category_id":"c2","user_id":"x"}])"),
         (QList<MemberRow> { MemberRow { u"c1"_qs }, MemberRow { u"c2"_qs } }));
-    QVERIFY_THROWS_EXCEPTION(DecodeError, decodeArray<MemberRow>(R"([{"category_id":null}])"));
     QCOMPARE(decodeArray<ItemCategoryRow>(R"([{"category_id":null},{},{"category_id":"c"}])"),
         (QList<ItemCategoryRow> { ItemCategoryRow {}, ItemCategoryRow {}, ItemCategoryRow { u"c"_qs } }));
 }
