@@ -37,6 +37,16 @@ inline QString pathOf(const RecordedRequest &request)
     return QString::fromUtf8(QByteArray::fromPercentEncoding(question < 0 ? request.target : request.target.left(question)));
 }
 
+// "id status reminder" per item ("-" for no reminder), so one comparison shows a whole merge.
+inline QStringList summary(const QList<Item> &items)
+{
+    QStringList lines;
+    for (const Item &item : items)
+        lines << item.id + ' ' + item.status + ' ' +
+                     (item.reminderOverrideAt ? QString::number(*item.reminderOverrideAt) : QStringLiteral("-"));
+    return lines;
+}
+
 inline QJsonObject bodyOf(const RecordedRequest &request)
 {
     return QJsonDocument::fromJson(request.body).object();
@@ -59,10 +69,8 @@ inline QJsonObject itemJson(const QString &id, const QJsonValue &categoryId = QJ
 
 inline QJsonObject categoryJson(const QString &id, qint64 sortOrder = 0, const QString &name = {})
 {
-    return {{"id", id},       {"name", name.isEmpty() ? "List " + id : name},
-            {"color", "#536878"}, {"icon", "sparkles"},
-            {"is_system", false}, {"sort_order", sortOrder},
-            {"created_at", 1000 + sortOrder}};
+    return {{"id", id},         {"name", name.isEmpty() ? "List " + id : name}, {"color", "#536878"},
+            {"icon", "sparkles"}, {"is_system", false}, {"sort_order", sortOrder}, {"created_at", 1000 + sortOrder}};
 }
 
 struct StoreFixture
