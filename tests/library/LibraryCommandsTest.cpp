@@ -42,7 +42,7 @@ private Q_SLOTS:
                 return CannedResponse::json(200, jsonBytes({categoryJson("C", 0, "Family")}));
             if (r.queryValue("select") == QStringLiteral("category_id"))
                 return CannedResponse::json(200, "[{\"category_id\":\"A\"},{\"category_id\":\"A\"},{\"category_id\":null}]");
-            if (r.queryValue("category_id") == QStringLiteral("eq.broken"))
+            if (r.queryValue("category_id") == QStringLiteral("eq.B")) // a known list whose read fails
                 return CannedResponse::json(500, "{\"message\":\"down\"}");
             QJsonObject item = itemJson("i1", "A", "done", "note", 1700000000000);
             item["note"] = "line one\nline\ttwo \\ end";
@@ -53,15 +53,12 @@ private Q_SLOTS:
     }
     void cleanup() { f.reset(); }
 
-    void listsAsTabSeparatedRows()
+    void listsAsTabSeparatedRowsOrJson()
     {
         QCOMPARE(command({"lists"}), 0);
         QCOMPARE(out, QStringLiteral("A\tRead\\tlater\town\t2\nB\tList B\town\t0\nC\tFamily\tshared\t0\n"));
         QVERIFY(err.isEmpty());
-    }
 
-    void listsAsJson()
-    {
         QCOMPARE(command({"--json", "lists"}), 0);
         const QJsonArray lists = QJsonDocument::fromJson(out.toUtf8()).array();
         QCOMPARE(lists.size(), 3);
@@ -81,7 +78,6 @@ private Q_SLOTS:
         const QJsonObject item = QJsonDocument::fromJson(out.toUtf8()).array().at(0).toObject();
         QCOMPARE(item["note"].toString(), QStringLiteral("line one\nline\ttwo \\ end"));
         QCOMPARE(item["thumbnailUrl"], QJsonValue(QJsonValue::Null));
-        QCOMPARE(item["createdAt"].toInteger(), 1700000000000);
     }
 
     void searchJoinsItsWords()
@@ -96,29 +92,18 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no command") << QStringList{} << 1 << "Missing command.";
         QTest::newRow("unknown command") << QStringList{"frob"} << 1 << "Unknown command frob.";
         QTest::newRow("unknown option") << QStringList{"lists", "--xml"} << 1 << "Unknown option --xml.";
         QTest::newRow("items without list") << QStringList{"items"} << 1 << "items takes one list id";
         QTest::newRow("search without words") << QStringList{"search"} << 1 << "search needs";
         QTest::newRow("unknown list") << QStringList{"items", "Z"} << 2 << "No list with the id Z.";
-        QTest::newRow("failed read") << QStringList{"items", "broken"} << 2 << "{\"message\":\"down\"}";
+        QTest::newRow("failed read") << QStringList{"items", "B"} << 2 << "{\"message\":\"down\"}";
     }
     void errorsGoToStderrWithAnExitCode()
     {
         QFETCH(QStringList, args);
         QFETCH(int, code);
         QFETCH(QString, message);
-        if (args == QStringList{"items", "broken"}) {
-            // Make "broken" a known list whose item read fails.
-            f->server->setHandler([](const RecordedRequest &r) {
-                if (pathOf(r).endsWith("categories") && r.queryValue("user_id"))
-                    return CannedResponse::json(200, jsonBytes({categoryJson("broken")}));
-                if (r.queryValue("category_id") == QStringLiteral("eq.broken"))
-                    return CannedResponse::json(500, "{\"message\":\"down\"}");
-                return CannedResponse::json(200, "[]");
-            });
-        }
         QCOMPARE(command(args), code);
         QVERIFY2(err.startsWith(message), qPrintable(err));
         QVERIFY(out.isEmpty());
