@@ -53,20 +53,17 @@ std::optional<double> measure(const Subject &subject, RecordingServer &server, c
     QEventLoop loop;
     std::optional<double> result;
     QElapsedTimer timer;
-    auto stop = [&] {
-        if (!result)
+    // The server answers from this thread's loop, so the loop keeps turning until the child has exited.
+    QObject::connect(&server, &RecordingServer::requestReceived, &loop, [&] {
+        if (subject.until == Until::FirstRequest && !result)
+            result = double(timer.nsecsElapsed()) / 1e6;
+    });
+    bool cleanExit = false;
+    QObject::connect(&process, &QProcess::finished, &loop, [&](int, QProcess::ExitStatus status) {
+        cleanExit = status == QProcess::NormalExit;
+        if (subject.until == Until::Exit && cleanExit)
             result = double(timer.nsecsElapsed()) / 1e6;
         loop.quit();
-    };
-    QObject::connect(&server, &RecordingServer::requestReceived, &loop, [&] {
-        if (subject.until == Until::FirstRequest)
-            stop();
-    });
-    QObject::connect(&process, &QProcess::finished, &loop, [&](int, QProcess::ExitStatus status) {
-        if (subject.until == Until::Exit && status == QProcess::NormalExit)
-            stop();
-        else
-            loop.quit();
     });
     QObject::connect(&process, &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
@@ -76,13 +73,16 @@ std::optional<double> measure(const Subject &subject, RecordingServer &server, c
 
     timer.start();
     process.start(subject.program, subject.arguments);
+    process.closeWriteChannel();
     loop.exec();
 
-    // Let the saver finish its run before the next one starts.
-    if (process.state() != QProcess::NotRunning && !process.waitForFinished(runTimeoutMs)) {
+    if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished(2000);
+        return std::nullopt;
     }
+    if (!cleanExit)
+        return std::nullopt;
     return result;
 }
 
@@ -98,6 +98,7 @@ double median(QList<double> values)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // partial results survive an interrupted run
     int runs = 20;
     QString oxlePath;
     const QStringList args = app.arguments().mid(1);
