@@ -57,7 +57,8 @@ QCoro::Task<ShareController::Outcome> ShareController::process()
         const bool alreadySaved = co_await ItemReader::saveLink(transport, *session, *link);
         co_return alreadySaved ? Outcome::AlreadySaved : Outcome::Saved;
     } catch (const Error &error) {
-        std::fprintf(stderr, "oxle-share: %s\n", qPrintable(error.description()));
+        // An error page can be long; the first lines are enough to tell what went wrong.
+        std::fprintf(stderr, "oxle-share: %s\n", qPrintable(error.description().left(2000)));
     } catch (const std::exception &error) {
         std::fprintf(stderr, "oxle-share: %s\n", error.what());
     }

@@ -25,19 +25,6 @@ private Q_SLOTS:
         QCOMPARE(view.status()->text(), QStringLiteral("Saving to oxle\u2026"));
     }
 
-    void texts()
-    {
-        using O = ShareController::Outcome;
-        QCOMPARE(ShareController::statusText(O::SignInFirst), QStringLiteral("Sign in to oxle first"));
-        QCOMPARE(ShareController::statusText(O::NothingToSave), QStringLiteral("Nothing to save"));
-        QCOMPARE(ShareController::statusText(O::AlreadySaved), QStringLiteral("Already saved"));
-        QCOMPARE(ShareController::statusText(O::Saved), QStringLiteral("Saved to oxle"));
-        QCOMPARE(ShareController::statusText(O::CouldNotSave), QStringLiteral("Could not save"));
-        QVERIFY(ShareController::succeeded(O::Saved) && ShareController::succeeded(O::AlreadySaved));
-        QVERIFY(!ShareController::succeeded(O::SignInFirst) && !ShareController::succeeded(O::NothingToSave)
-                && !ShareController::succeeded(O::CouldNotSave));
-    }
-
     // The outcome shows at once; the window stays readable for 0.6 s, then closes.
     void finishClosesAfterTheDelay()
     {
