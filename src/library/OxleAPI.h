@@ -1,6 +1,6 @@
 #pragma once
 
-// The library's reads and writes against the backend's tables: one PostgREST request (or a fixed short
+// The library's reads and writes against the backend's tables: one REST request (or a fixed short
 // sequence) per operation, run through the transport. Every operation takes the session to send and throws
 // whatever the transport throws; none keeps state. The reads are virtual so that tests can stand in for the
 // network where they need control over timing.
@@ -116,7 +116,7 @@ public:
     static QList<Item> mergeSharedItems(const QList<SharedItemRow> &rows, const QList<ItemState> &states);
     // Live non-note rows per list; rows without a list (the inbox) are not counted.
     static QHash<QString, int> countItemsPerList(const QList<ItemCategoryRow> &rows);
-    // "," "(" ")" and "*" become spaces (they would break the PostgREST filter group), then the ends are trimmed.
+    // "," "(" ")" and "*" become spaces (they would break the backend's filter group), then the ends are trimmed.
     static QString cleanSearchText(const QString &query);
     // The `or` filter for a non-empty cleaned text.
     static QString searchFilter(const QString &cleaned);
