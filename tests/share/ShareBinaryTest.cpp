@@ -4,7 +4,6 @@
 
 #include "support/RecordingServer.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -20,6 +19,7 @@ using oxle::test::RecordingServer;
 namespace {
 
 using Query = QList<std::pair<QString, QString>>;
+using Responses = QList<CannedResponse>;
 
 struct RunResult
 {
@@ -29,9 +29,8 @@ struct RunResult
     qint64 elapsedMs = 0;
 };
 
-enum class Display { Offscreen, None };
-
-const QByteArray accessToken = "secret-access-token";
+const QString accessToken = QStringLiteral("secret-access-token");
+const QString signInFirst = QStringLiteral("Sign in to oxle first\n");
 
 } // namespace
 
@@ -42,9 +41,8 @@ class ShareBinaryTest : public QObject
     Q_OBJECT
 
 private:
-    RecordingServer *m_server = nullptr;
+    std::unique_ptr<RecordingServer> m_server;
     std::unique_ptr<QTemporaryDir> m_config;
-    QString m_backendUrl; // empty: the recording server
 
     void writeSession()
     {
@@ -52,47 +50,33 @@ private:
         QVERIFY(QDir().mkpath(dir));
         QFile file(dir + QStringLiteral("/supabase-session"));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        const QJsonObject session{{"accessToken", QString::fromLatin1(accessToken)},
-                                  {"refreshToken", "secret-refresh-token"},
-                                  {"expiresAt", 4102444800LL},
-                                  {"userId", "u1"}};
+        const QJsonObject session{{"accessToken", accessToken}, {"refreshToken", "secret-refresh-token"},
+                                  {"expiresAt", 4102444800LL}, {"userId", "u1"}};
         file.write(QJsonDocument(session).toJson(QJsonDocument::Compact));
     }
 
-    RunResult runShare(const QStringList &arguments, Display display = Display::None, const QByteArray &input = {})
+    RunResult runShare(const QStringList &arguments, bool window, const QByteArray &input = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("OXLE_BACKEND_URL"), m_backendUrl.isEmpty() ? m_server->baseUrl() : m_backendUrl);
+        env.insert(QStringLiteral("OXLE_BACKEND_URL"), m_server->baseUrl());
         env.insert(QStringLiteral("OXLE_ANON_KEY"), QStringLiteral("anon-key"));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_config->path());
-        env.remove(QStringLiteral("DISPLAY"));
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        if (display == Display::Offscreen)
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        if (window)
             env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        else
-            env.remove(QStringLiteral("QT_QPA_PLATFORM"));
 
-        QProcess process;
+        QProcess process; // killed on destruction if it outlives the deadline
         process.setProcessEnvironment(env);
-        process.setWorkingDirectory(m_config->path());
         QElapsedTimer timer;
         timer.start();
         process.start(QStringLiteral(OXLE_SHARE_BINARY), arguments);
-        if (!input.isNull())
-            process.write(input);
+        process.write(input);
         process.closeWriteChannel();
-
-        const QDeadlineTimer deadline(20'000);
-        while (process.state() != QProcess::NotRunning && !deadline.hasExpired())
-            QTest::qWait(10);
+        const bool finished = QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 20'000);
         RunResult result;
         result.elapsedMs = timer.elapsed();
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(2000);
-            return result;
-        }
-        if (process.exitStatus() == QProcess::NormalExit)
+        if (finished && process.exitStatus() == QProcess::NormalExit)
             result.exitCode = process.exitCode();
         result.out = QString::fromUtf8(process.readAllStandardOutput());
         result.err = QString::fromUtf8(process.readAllStandardError());
@@ -102,16 +86,9 @@ private:
 private Q_SLOTS:
     void init()
     {
-        m_server = new RecordingServer(this);
+        m_server = std::make_unique<RecordingServer>();
         m_config = std::make_unique<QTemporaryDir>();
-        m_backendUrl.clear();
         QVERIFY(m_config->isValid());
-    }
-
-    void cleanup()
-    {
-        delete m_server;
-        m_config.reset();
     }
 
     // With a window (offscreen): the exact requests of a first save, and the close 0.6 s after the outcome.
@@ -120,7 +97,7 @@ private Q_SLOTS:
         writeSession();
         m_server->setResponses({CannedResponse::json(200, "[]"), CannedResponse::json(200, "[{\"id\":\"sb_u1\"}]"),
                                 CannedResponse::empty(201)});
-        const RunResult result = runShare({QStringLiteral("https://Example.com/post?utm_source=x")}, Display::Offscreen);
+        const RunResult result = runShare({QStringLiteral("https://Example.com/post?utm_source=x")}, true);
         QCOMPARE(result.out, QStringLiteral("Saved to oxle\n"));
         QCOMPARE(result.exitCode, 0);
         QVERIFY2(result.elapsedMs >= 600, qPrintable(QString::number(result.elapsedMs)));
@@ -135,7 +112,7 @@ private Q_SLOTS:
                                            {"select", "id"},
                                            {"limit", "1"}}));
         QCOMPARE(requests[0].header("apikey"), QByteArray("anon-key"));
-        QCOMPARE(requests[0].header("Authorization"), "Bearer " + accessToken);
+        QCOMPARE(requests[0].header("Authorization"), "Bearer " + accessToken.toLatin1());
         QCOMPARE(requests[1].method, QByteArray("GET"));
         QCOMPARE(requests[1].path, QStringLiteral("/rest/v1/categories"));
         QCOMPARE(requests[1].queryValue("name"), QStringLiteral("eq.Vudevu Zoziv"));
@@ -149,104 +126,61 @@ private Q_SLOTS:
         QCOMPARE(row["user_id"].toString(), QStringLiteral("u1"));
     }
 
-    void alreadySavedWritesNothing()
+    // Every other outcome, with and without a window: what is printed, the exit status and how many requests
+    // went out. Any failure shows the fixed text; the server's words go to standard error only, the token nowhere.
+    void outcomes_data()
     {
-        writeSession();
-        m_server->setResponses({CannedResponse::json(200, "[{\"id\":\"old\"}]")});
-        const RunResult result = runShare({QStringLiteral("https://example.com/again")});
-        QCOMPARE(result.out, QStringLiteral("Already saved\n"));
-        QCOMPARE(result.exitCode, 0);
-        QCOMPARE(m_server->requests().size(), 1);
-    }
-
-    // Outcomes that send nothing; with and without a window.
-    void refusals_data()
-    {
-        QTest::addColumn<bool>("signedIn");
-        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("arguments"); // empty: standard input
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<Responses>("responses");
         QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("requestCount");
 
-        QTest::newRow("no session") << false << QStringList{"https://example.com/"} << "Sign in to oxle first\n";
-        QTest::newRow("text around a link") << true << QStringList{"read https://example.com/ later"}
-                                            << "Nothing to save\n";
-        QTest::newRow("plain file") << true << QStringList{"/etc/hostname"} << "Nothing to save\n";
+        const QStringList link{QStringLiteral("https://example.com/x")};
+        QTest::newRow("already saved") << link << QByteArray()
+                                       << Responses{CannedResponse::json(200, "[{\"id\":\"old\"}]")}
+                                       << "Already saved\n" << 1;
+        QTest::newRow("no session") << link << QByteArray() << Responses{} << signInFirst << 0;
+        QTest::newRow("text around a link") << QStringList{"read https://example.com/ later"} << QByteArray()
+                                            << Responses{} << "Nothing to save\n" << 0;
         // Options meant for Qt are shared text like any other and must not reach the toolkit.
-        QTest::newRow("toolkit options") << true << QStringList{"-platform", "nonexistent", "-style", "x"}
-                                         << "Nothing to save\n";
+        QTest::newRow("toolkit options") << QStringList{"-platform", "nonexistent", "-style", "x"} << QByteArray()
+                                         << Responses{} << "Nothing to save\n" << 0;
+        QTest::newRow("expired token") << link << QByteArray()
+                                       << Responses{CannedResponse::json(401, "{\"message\":\"JWT expired\"}")}
+                                       << "Could not save\n" << 1;
+        QTest::newRow("uri-list on standard input")
+            << QStringList{} << QByteArray("# dropped\r\nhttps://example.com/in\r\n")
+            << Responses{CannedResponse::json(200, "[]"), CannedResponse::json(200, "[{\"id\":\"L\"}]"),
+                         CannedResponse::empty(201)}
+            << "Saved to oxle\n" << 3;
+        // A link cut off at the cap must not be saved.
+        QTest::newRow("oversized standard input") << QStringList{}
+                                                  << "https://example.com/" + QByteArray(2 * 1024 * 1024, 'a')
+                                                  << Responses{} << "Nothing to save\n" << 0;
     }
 
-    void refusals()
+    void outcomes()
     {
-        QFETCH(bool, signedIn);
         QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, input);
+        QFETCH(Responses, responses);
         QFETCH(QString, expected);
-        if (signedIn)
+        QFETCH(int, requestCount);
+        if (expected != signInFirst)
             writeSession();
-        for (Display display : {Display::None, Display::Offscreen}) {
-            const RunResult result = runShare(arguments, display);
+        const bool saved = expected == u"Saved to oxle\n" || expected == u"Already saved\n";
+        for (bool window : {false, true}) {
+            m_server->clear();
+            m_server->setResponses(responses);
+            const RunResult result = runShare(arguments, window, input);
             QCOMPARE(result.out, expected);
-            QCOMPARE(result.exitCode, 1);
+            QCOMPARE(result.exitCode, saved ? 0 : 1);
+            QCOMPARE(m_server->requests().size(), requestCount);
+            if (expected == QStringLiteral("Could not save\n"))
+                QVERIFY(!result.err.isEmpty());
+            QVERIFY(!(result.out + result.err).contains(accessToken));
         }
-        QCOMPARE(m_server->requests().size(), 0);
-    }
-
-    // Any failure shows the fixed text; the server's words go to standard error only, the token nowhere.
-    void serverFailure_data()
-    {
-        QTest::addColumn<CannedResponse>("response");
-        QTest::newRow("server error") << CannedResponse::json(500, "{\"message\":\"boom\"}");
-        QTest::newRow("expired token") << CannedResponse::json(401, "{\"message\":\"JWT expired\"}");
-    }
-
-    void serverFailure()
-    {
-        QFETCH(CannedResponse, response);
-        writeSession();
-        m_server->setResponses({response});
-        const RunResult result = runShare({QStringLiteral("https://example.com/fail")});
-        QCOMPARE(result.out, QStringLiteral("Could not save\n"));
-        QCOMPARE(result.exitCode, 1);
-        QVERIFY(!result.err.isEmpty());
-        QVERIFY(!result.out.contains(QString::fromLatin1(accessToken)) && !result.err.contains(QString::fromLatin1(accessToken)));
-        QCOMPARE(m_server->requests().size(), 1);
-    }
-
-    void unreachableBackend()
-    {
-        writeSession();
-        m_backendUrl = QStringLiteral("http://127.0.0.1:1"); // nothing listens there
-        const RunResult result = runShare({QStringLiteral("https://example.com/offline")});
-        QCOMPARE(result.out, QStringLiteral("Could not save\n"));
-        QCOMPARE(result.exitCode, 1);
-    }
-
-    void standardInputUriList()
-    {
-        writeSession();
-        const QString linkFile = m_config->filePath(QStringLiteral("page.desktop"));
-        QFile file(linkFile);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[Desktop Entry]\nType=Link\nURL=https://example.com/from-file\n");
-        file.close();
-        m_server->setResponses({CannedResponse::json(200, "[]"), CannedResponse::json(200, "[{\"id\":\"L\"}]"),
-                                CannedResponse::empty(201)});
-        const QByteArray input = "# dropped\r\nfile:///nonexistent/notes.txt\r\n"
-            + QUrl::fromLocalFile(linkFile).toEncoded() + "\r\nhttps://example.com/third\r\n";
-        const RunResult result = runShare({}, Display::None, input);
-        QCOMPARE(result.out, QStringLiteral("Saved to oxle\n"));
-        QCOMPARE(result.exitCode, 0);
-        QCOMPARE(m_server->requests().size(), 3);
-        QCOMPARE(QJsonDocument::fromJson(m_server->requests()[2].body).object()["url"].toString(),
-                 QStringLiteral("https://example.com/from-file"));
-    }
-
-    void oversizedStandardInput()
-    {
-        writeSession();
-        const RunResult result = runShare({}, Display::None, "https://example.com/" + QByteArray(2 * 1024 * 1024, 'a'));
-        QCOMPARE(result.out, QStringLiteral("Nothing to save\n"));
-        QCOMPARE(result.exitCode, 1);
-        QCOMPARE(m_server->requests().size(), 0);
     }
 };
 

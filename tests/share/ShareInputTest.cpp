@@ -13,20 +13,10 @@ using namespace oxle;
 namespace {
 
 using Items = QList<ShareItem>;
-
-ShareItem url(const QString &value)
-{
-    return ShareItem::url(value);
-}
-
-ShareItem text(const QString &value)
-{
-    return ShareItem::text(value);
-}
+constexpr auto url = &ShareItem::url;
+constexpr auto text = &ShareItem::text;
 
 } // namespace
-
-Q_DECLARE_METATYPE(oxle::ShareItem)
 
 class ShareInputTest : public QObject
 {
@@ -35,19 +25,13 @@ class ShareInputTest : public QObject
 private:
     QTemporaryDir m_dir;
 
-    QString writeFile(const QString &name, const QByteArray &content)
+    QString file(const QString &name, const QByteArray &content)
     {
-        const QString path = m_dir.filePath(name);
-        QFile file(path);
+        QFile file(m_dir.filePath(name));
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return {};
         file.write(content);
-        return path;
-    }
-
-    QString fileUrl(const QString &name, const QByteArray &content)
-    {
-        return QUrl::fromLocalFile(writeFile(name, content)).toString(QUrl::FullyEncoded);
+        return QUrl::fromLocalFile(file.fileName()).toString(QUrl::FullyEncoded);
     }
 
 private Q_SLOTS:
@@ -56,7 +40,6 @@ private Q_SLOTS:
         QTest::addColumn<Items>("items");
         QTest::addColumn<QString>("expected"); // empty: nothing
 
-        const QString big = QStringLiteral("https://example.com/") + QString(70'000, u'a');
         QTest::newRow("url item") << Items{url("https://example.com/a?b=1")} << "https://example.com/a?b=1";
         QTest::newRow("url item that does not parse") << Items{url("https://exa mple.com/")} << "";
         QTest::newRow("text that is a link, trimmed") << Items{text(" \n https://example.com/t \n")}
@@ -65,129 +48,86 @@ private Q_SLOTS:
         QTest::newRow("first item unusable, second wins")
             << Items{text("hello"), url("https://example.com/second"), url("https://example.com/third")}
             << "https://example.com/second";
-        QTest::newRow("plain file is skipped")
-            << Items{url(QUrl::fromLocalFile(m_dir.filePath("missing.txt")).toString()), text("https://example.com/n")}
+        QTest::newRow("nothing usable") << Items{text(""), text("just words"), url("mailto:a@b.c")} << "";
+        QTest::newRow("oversized url, then a good one")
+            << Items{url("https://example.com/" + QString(70'000, u'a')), text("https://example.com/ok")}
+            << "https://example.com/ok";
+
+        // Link files, handed over as file:// URLs.
+        QTest::newRow("text file is not read")
+            << Items{url(file("notes.txt", "https://example.com/")), text("https://example.com/n")}
             << "https://example.com/n";
         QTest::newRow("file url on another host") << Items{url("file://elsewhere/tmp/a.url")} << "";
-        QTest::newRow("nothing usable") << Items{text(""), text("just words"), url("mailto:a@b.c")} << "";
-        QTest::newRow("no items") << Items{} << "";
-        QTest::newRow("oversized text") << Items{text(big)} << "";
-        QTest::newRow("oversized url, then a good one") << Items{url(big), text("https://example.com/ok")}
-                                                        << "https://example.com/ok";
+        QTest::newRow("desktop link")
+            << Items{url(file("page.desktop", "[Desktop Entry]\nName=A page\nType=Link\nURL=https://e.com/d\n"))}
+            << "https://e.com/d";
+        QTest::newRow("desktop link, KDE key")
+            << Items{url(file("kde.desktop", "# made by a file manager\n[Desktop Entry]\nType=Link\n"
+                                                "URL[$e]=https://example.com/kde\n"))}
+            << "https://example.com/kde";
+        QTest::newRow("desktop application is not a link")
+            << Items{url(file("app.desktop", "[Desktop Entry]\nType=Application\nExec=rm -rf ~\nURL=https://e.com/\n"))}
+            << "";
+        QTest::newRow("desktop URL outside the main group")
+            << Items{url(file("other.desktop", "[Desktop Entry]\nType=Link\n[Desktop Action x]\nURL=https://e.com/\n"))}
+            << "";
+        QTest::newRow("desktop link to a local file")
+            << Items{url(file("local.desktop", "[Desktop Entry]\nType=Link\nURL=file:///etc/passwd\n"))} << "";
+        QTest::newRow("oversized desktop entry")
+            << Items{url(file("big.desktop", "[Desktop Entry]\nType=Link\nURL=https://example.com/\n"
+                                                    + QByteArray(70'000, '#')))}
+            << "";
+        QTest::newRow("internet shortcut, CRLF and BOM")
+            << Items{url(file("page.url", "\xEF\xBB\xBF[InternetShortcut]\r\nURL=https://example.com/w?x=1\r\n"))}
+            << "https://example.com/w?x=1";
+        QTest::newRow("saved page comment")
+            << Items{url(file("saved.html", "<!DOCTYPE html>\n<!-- saved from url=(0018)https://e.com/page -->"))}
+            << "https://e.com/page";
+        QTest::newRow("saved page canonical before og:url")
+            << Items{url(file("canon.htm", "<html><head><meta property=\"og:url\" content=\"https://e.com/og\">"
+                                           "<LINK href='https://e.com/c?a=1&amp;b=2' REL='Canonical'></head>"))}
+            << "https://e.com/c?a=1&b=2";
+        QTest::newRow("saved page og:url")
+            << Items{url(file("og.html", "<meta property=og:url content=https://example.com/og>"))}
+            << "https://example.com/og";
     }
 
     void extractLink()
     {
         QFETCH(Items, items);
         QFETCH(QString, expected);
-        const auto link = ShareInput::extractLink(items);
-        QCOMPARE(link.value_or(QString()), expected);
+        QCOMPARE(ShareInput::extractLink(items).value_or(QString()), expected);
     }
 
-    void linkFiles_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("expected");
-
-        QTest::newRow("desktop link") << "page.desktop"
-                                      << QByteArray("[Desktop Entry]\nName=A page\nType=Link\nURL=https://example.com/d\n")
-                                      << "https://example.com/d";
-        QTest::newRow("desktop link, KDE key")
-            << "kde.desktop" << QByteArray("# made by a file manager\n[Desktop Entry]\nIcon=text-html\nType=Link\n"
-                                           "URL[$e]=https://example.com/kde\n")
-            << "https://example.com/kde";
-        QTest::newRow("desktop application is not a link")
-            << "app.desktop" << QByteArray("[Desktop Entry]\nType=Application\nExec=rm -rf ~\nURL=https://example.com/\n")
-            << "";
-        QTest::newRow("desktop URL outside the main group")
-            << "other.desktop" << QByteArray("[Desktop Entry]\nType=Link\n[Desktop Action x]\nURL=https://example.com/\n")
-            << "";
-        QTest::newRow("desktop link to a local file") << "local.desktop"
-                                                      << QByteArray("[Desktop Entry]\nType=Link\nURL=file:///etc/passwd\n")
-                                                      << "";
-        QTest::newRow("internet shortcut, CRLF and BOM")
-            << "page.url" << QByteArray("\xEF\xBB\xBF[InternetShortcut]\r\nURL=https://example.com/w?x=1\r\nIDList=\r\n")
-            << "https://example.com/w?x=1";
-        QTest::newRow("saved page comment")
-            << "saved.html"
-            << QByteArray("<!DOCTYPE html>\n<!-- saved from url=(0025)https://example.com/page -->\n<html></html>")
-            << "https://example.com/page";
-        QTest::newRow("saved page canonical before og:url")
-            << "canon.htm"
-            << QByteArray("<html><head><meta property=\"og:url\" content=\"https://example.com/og\">"
-                          "<LINK href='https://example.com/c?a=1&amp;b=2' REL='Canonical'></head></html>")
-            << "https://example.com/c?a=1&b=2";
-        QTest::newRow("saved page og:url") << "og.html"
-                                           << QByteArray("<meta property=og:url content=https://example.com/og>")
-                                           << "https://example.com/og";
-        QTest::newRow("page without an address") << "plain.html" << QByteArray("<html><body>hi</body></html>") << "";
-        QTest::newRow("text file") << "notes.txt" << QByteArray("https://example.com/") << "";
-        QTest::newRow("oversized desktop entry")
-            << "big.desktop"
-            << QByteArray("[Desktop Entry]\nType=Link\nURL=https://example.com/\n") + QByteArray(70'000, '#') << "";
-    }
-
-    void linkFiles()
-    {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, content);
-        QFETCH(QString, expected);
-        const QString fileUrlText = fileUrl(name, content);
-        QCOMPARE(ShareInput::extractLink({url(fileUrlText)}).value_or(QString()), expected);
-    }
-
-    // A FIFO or a folder named like a link file must be skipped without reading (a read would block).
+    // A FIFO, a folder or a device named like a link file must be skipped without reading (a read would block).
     void specialFilesAreNotRead()
     {
         const QString fifo = m_dir.filePath(QStringLiteral("pipe.desktop"));
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("folder.url")));
-        QElapsedTimer timer;
-        timer.start();
         QVERIFY(!ShareInput::linkFromFile(fifo));
         QVERIFY(!ShareInput::linkFromFile(m_dir.filePath(QStringLiteral("folder.url"))));
         QVERIFY(!ShareInput::linkFromFile(QStringLiteral("/dev/zero")));
-        QVERIFY(timer.elapsed() < 2000);
     }
 
     void fromArguments()
     {
-        writeFile(QStringLiteral("here.url"), "[InternetShortcut]\nURL=https://example.com/here\n");
+        const QString here = file(QStringLiteral("here.url"), "[InternetShortcut]\nURL=https://example.com/here\n");
         const Items items = ShareInput::fromArguments(
             {QStringLiteral(" https://example.com/a "), QStringLiteral("hello world"), QStringLiteral("/no/such file"),
              QStringLiteral("here.url"), QStringLiteral("mailto:a@b.c"), QStringLiteral("-platform"),
              QStringLiteral("FILE:///tmp/x")},
             m_dir.path());
-        QCOMPARE(items,
-                 (Items{url("https://example.com/a"), text("hello world"), url("file:///no/such%20file"),
-                        url(QUrl::fromLocalFile(m_dir.filePath("here.url")).toString(QUrl::FullyEncoded)),
-                        text("mailto:a@b.c"), text("-platform"), url("FILE:///tmp/x")}));
-        QCOMPARE(ShareInput::extractLink(items), QStringLiteral("https://example.com/a"));
+        QCOMPARE(items, (Items{url("https://example.com/a"), text("hello world"), url("file:///no/such%20file"),
+                               url(here), text("mailto:a@b.c"), text("-platform"), url("FILE:///tmp/x")}));
         QCOMPARE(ShareInput::extractLink(items.mid(1)), QStringLiteral("https://example.com/here"));
-    }
-
-    void fromStandardInput_data()
-    {
-        QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<Items>("expected");
-
-        QTest::newRow("uri-list with comments and CRLF")
-            << QByteArray("# dropped from a file manager\r\nfile:///tmp/a.txt\r\n\r\nhttps://example.com/b\r\n")
-            << Items{url("file:///tmp/a.txt"), url("https://example.com/b")};
-        QTest::newRow("one link") << QByteArray("https://example.com/\n") << Items{url("https://example.com/")};
-        QTest::newRow("text") << QByteArray("see https://example.com/\n")
-                              << Items{text("see https://example.com/\n")};
-        QTest::newRow("opaque uri is text") << QByteArray("mailto:a@b.c") << Items{text("mailto:a@b.c")};
-        QTest::newRow("empty") << QByteArray() << Items{};
-        QTest::newRow("over the cap") << QByteArray("https://example.com/") + QByteArray(1024 * 1024, 'a') << Items{};
     }
 
     void fromStandardInput()
     {
-        QFETCH(QByteArray, input);
-        QFETCH(Items, expected);
-        QCOMPARE(ShareInput::fromStandardInput(input), expected);
+        QCOMPARE(ShareInput::fromStandardInput("# dropped\r\nfile:///tmp/a.txt\r\n\r\nhttps://example.com/b\r\n"),
+                 (Items{url("file:///tmp/a.txt"), url("https://example.com/b")}));
+        QCOMPARE(ShareInput::fromStandardInput("see https://e.com/\n"), Items{text("see https://e.com/\n")});
     }
 
     // Hostile but within the caps: must be quick and bounded.
@@ -202,7 +142,6 @@ private Q_SLOTS:
         const Items items = ShareInput::fromStandardInput(lines);
         QCOMPARE(items.size(), ShareInput::maxItems);
         QVERIFY(!ShareInput::extractLink(items)); // the link past the cap is not looked at
-        QVERIFY(!ShareInput::extractLink(ShareInput::fromStandardInput(QByteArray(1024 * 1024, 'x'))));
         QVERIFY(!ShareInput::linkFromHtml(QByteArray(1024 * 1024, '<')));
         QVERIFY(timer.elapsed() < 5000);
     }
