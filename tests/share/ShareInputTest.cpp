@@ -1,7 +1,5 @@
 #include "share-extension/ShareInput.h"
 
-#include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -40,11 +38,8 @@ private Q_SLOTS:
         QTest::addColumn<Items>("items");
         QTest::addColumn<QString>("expected"); // empty: nothing
 
-        QTest::newRow("url item") << Items{url("https://example.com/a?b=1")} << "https://example.com/a?b=1";
-        QTest::newRow("url item that does not parse") << Items{url("https://exa mple.com/")} << "";
         QTest::newRow("text that is a link, trimmed") << Items{text(" \n https://example.com/t \n")}
                                                     << "https://example.com/t";
-        QTest::newRow("text with a link in the middle") << Items{text("read https://example.com/t later")} << "";
         QTest::newRow("first item unusable, second wins")
             << Items{text("hello"), url("https://example.com/second"), url("https://example.com/third")}
             << "https://example.com/second";
@@ -57,6 +52,11 @@ private Q_SLOTS:
         QTest::newRow("text file is not read")
             << Items{url(file("notes.txt", "https://example.com/")), text("https://example.com/n")}
             << "https://example.com/n";
+        // Special files are never read: a FIFO named like a link file would block for ever.
+        const QString fifo = m_dir.filePath(QStringLiteral("pipe.desktop"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QTest::newRow("fifo and device") << Items{url(QUrl::fromLocalFile(fifo).toString()), url("file:///dev/zero")}
+                                         << "";
         QTest::newRow("file url on another host") << Items{url("file://elsewhere/tmp/a.url")} << "";
         QTest::newRow("desktop link")
             << Items{url(file("page.desktop", "[Desktop Entry]\nName=A page\nType=Link\nURL=https://e.com/d\n"))}
@@ -67,9 +67,6 @@ private Q_SLOTS:
             << "https://example.com/kde";
         QTest::newRow("desktop application is not a link")
             << Items{url(file("app.desktop", "[Desktop Entry]\nType=Application\nExec=rm -rf ~\nURL=https://e.com/\n"))}
-            << "";
-        QTest::newRow("desktop URL outside the main group")
-            << Items{url(file("other.desktop", "[Desktop Entry]\nType=Link\n[Desktop Action x]\nURL=https://e.com/\n"))}
             << "";
         QTest::newRow("desktop link to a local file")
             << Items{url(file("local.desktop", "[Desktop Entry]\nType=Link\nURL=file:///etc/passwd\n"))} << "";
@@ -99,17 +96,6 @@ private Q_SLOTS:
         QCOMPARE(ShareInput::extractLink(items).value_or(QString()), expected);
     }
 
-    // A FIFO, a folder or a device named like a link file must be skipped without reading (a read would block).
-    void specialFilesAreNotRead()
-    {
-        const QString fifo = m_dir.filePath(QStringLiteral("pipe.desktop"));
-        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("folder.url")));
-        QVERIFY(!ShareInput::linkFromFile(fifo));
-        QVERIFY(!ShareInput::linkFromFile(m_dir.filePath(QStringLiteral("folder.url"))));
-        QVERIFY(!ShareInput::linkFromFile(QStringLiteral("/dev/zero")));
-    }
-
     void fromArguments()
     {
         const QString here = file(QStringLiteral("here.url"), "[InternetShortcut]\nURL=https://example.com/here\n");
@@ -121,29 +107,6 @@ private Q_SLOTS:
         QCOMPARE(items, (Items{url("https://example.com/a"), text("hello world"), url("file:///no/such%20file"),
                                url(here), text("mailto:a@b.c"), text("-platform"), url("FILE:///tmp/x")}));
         QCOMPARE(ShareInput::extractLink(items.mid(1)), QStringLiteral("https://example.com/here"));
-    }
-
-    void fromStandardInput()
-    {
-        QCOMPARE(ShareInput::fromStandardInput("# dropped\r\nfile:///tmp/a.txt\r\n\r\nhttps://example.com/b\r\n"),
-                 (Items{url("file:///tmp/a.txt"), url("https://example.com/b")}));
-        QCOMPARE(ShareInput::fromStandardInput("see https://e.com/\n"), Items{text("see https://e.com/\n")});
-    }
-
-    // Hostile but within the caps: must be quick and bounded.
-    void largeInputsStayBounded()
-    {
-        QByteArray lines;
-        for (int i = 0; i < 20'000; ++i)
-            lines += "file:///nonexistent/" + QByteArray::number(i) + ".desktop\n";
-        lines += "https://example.com/late\n";
-        QElapsedTimer timer;
-        timer.start();
-        const Items items = ShareInput::fromStandardInput(lines);
-        QCOMPARE(items.size(), ShareInput::maxItems);
-        QVERIFY(!ShareInput::extractLink(items)); // the link past the cap is not looked at
-        QVERIFY(!ShareInput::linkFromHtml(QByteArray(1024 * 1024, '<')));
-        QVERIFY(timer.elapsed() < 5000);
     }
 };
 
