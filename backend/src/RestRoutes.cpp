@@ -451,7 +451,7 @@ void RestService::handleInsert(const Prepared &p, const httplib::Request &req, h
         if (plan.onConflict.isEmpty())
             return sendError(res, makeError(400, QStringLiteral("42P10"),
                                             QStringLiteral("there is no unique or exclusion constraint matching the "
-                                                           "ON CONFLICT specification")));
+                                                           "ON CONFLICT target")));
     }
     SqlStatement stmt;
     if (auto err = buildInsert(m_catalog.schema(), *table, p.query, plan, &stmt))
