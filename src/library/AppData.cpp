@@ -158,47 +158,29 @@ QCoro::Task<bool> AppData::loadCategories()
 
 QCoro::Task<bool> AppData::loadNotes()
 {
-    const auto session = co_await this->session();
-    if (!session)
-        co_return false;
-    try {
-        m_notes = co_await m_api.fetchNotes(*session);
-    } catch (const std::exception &error) {
-        setError(error);
-        co_return false;
-    }
-    Q_EMIT notesChanged();
-    co_return true;
+    return loadInto([this](OxleSession session) { return m_api.fetchNotes(std::move(session)); },
+                    [this](QList<Item> notes) {
+                        m_notes = std::move(notes);
+                        Q_EMIT notesChanged();
+                    });
 }
 
 QCoro::Task<bool> AppData::loadInbox()
 {
-    const auto session = co_await this->session();
-    if (!session)
-        co_return false;
-    try {
-        m_inboxItems = co_await m_api.fetchInbox(*session);
-    } catch (const std::exception &error) {
-        setError(error);
-        co_return false;
-    }
-    Q_EMIT inboxItemsChanged();
-    co_return true;
+    return loadInto([this](OxleSession session) { return m_api.fetchInbox(std::move(session)); },
+                    [this](QList<Item> items) {
+                        m_inboxItems = std::move(items);
+                        Q_EMIT inboxItemsChanged();
+                    });
 }
 
 QCoro::Task<bool> AppData::loadCounts()
 {
-    const auto session = co_await this->session();
-    if (!session)
-        co_return false;
-    try {
-        m_counts = OxleAPI::countItemsPerList(co_await m_api.fetchItemCategories(*session));
-    } catch (const std::exception &error) {
-        setError(error);
-        co_return false;
-    }
-    Q_EMIT countsChanged();
-    co_return true;
+    return loadInto([this](OxleSession session) { return m_api.fetchItemCategories(std::move(session)); },
+                    [this](QList<ItemCategoryRow> rows) {
+                        m_counts = OxleAPI::countItemsPerList(rows);
+                        Q_EMIT countsChanged();
+                    });
 }
 
 QCoro::Task<bool> AppData::loadItems(QString categoryID)

@@ -119,6 +119,22 @@ Q_SIGNALS:
 
 private:
     QCoro::Task<std::optional<OxleSession>> session();
+    // One read with a valid session, its value handed to publish; a failure sets errorText and keeps what
+    // is shown. Answers whether a new value was published.
+    template<typename Read, typename Publish>
+    QCoro::Task<bool> loadInto(Read read, Publish publish)
+    {
+        const auto session = co_await this->session();
+        if (!session)
+            co_return false;
+        try {
+            publish(co_await read(*session));
+        } catch (const std::exception &error) {
+            setError(error);
+            co_return false;
+        }
+        co_return true;
+    }
     void setError(const std::exception &error);
     // The notes when asNote, else the item's list, else the inbox.
     QCoro::Task<void> reloadWhereShown(const Item &item, bool asNote);
