@@ -15,6 +15,8 @@ template <class... Ts> struct Overloaded : Ts...
 {
     using Ts::operator()...;
 };
+// clang 16 does not yet deduce template arguments of aggregates (P1816).
+template <class... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
 
 } // namespace
 
