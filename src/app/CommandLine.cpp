@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "app/AddCommand.h"
+#include "app/AppShell.h"
 #include "app/CallbackBrowserSignIn.h"
 #include "app/InstanceService.h"
 #include "app/SingleInstance.h"
@@ -20,6 +21,7 @@
 #include "platform/linux/SecretServiceKeychain.h"
 #include "platform/linux/SystemBrowser.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -33,12 +35,13 @@ namespace oxle {
 
 namespace {
 
-constexpr qint64 maxStdinBytes = 1024 * 1024;
+constexpr qint64 maxStdinBytes = qint64(1024) * 1024;
 
 const char usageText[] =
     "Usage: oxle [COMMAND]\n"
     "\n"
-    "Without a command, oxle starts and keeps running (one instance per user).\n"
+    "Without a command, oxle starts with its main window and keeps running (one\n"
+    "instance per user; when it runs already, its window is shown).\n"
     "\n"
     "Commands:\n"
     "  sign-in google|apple   Sign in through your browser; prints the signed-in e-mail.\n"
@@ -53,6 +56,7 @@ const char usageText[] =
     "  search QUERY... [--json]\n"
     "                         Your items matching the words (at most 50).\n"
     "                         Output is tab-separated, one row per line; --json prints JSON.\n"
+    "  --show                 Show the main window (starting oxle when it is not running).\n"
     "  oxle://...             Hand an oxle address (sign-in callback, invitation) to the\n"
     "                         running instance.\n"
     "  --help, -h             Show this help.\n"
@@ -115,15 +119,17 @@ struct AccountStack
     }
 };
 
+QCoro::Task<void> runToExit(std::function<QCoro::Task<int>()> body, int *status)
+{
+    *status = co_await body();
+    QCoreApplication::exit(*status);
+}
+
 // Runs a coroutine as the whole program: its result is the exit status.
 int runTask(QCoreApplication &app, std::function<QCoro::Task<int>()> body)
 {
     int status = 0;
-    auto wrapper = [&]() -> QCoro::Task<void> {
-        status = co_await body();
-        app.exit(status);
-    };
-    QTimer::singleShot(0, &app, [&] { wrapper(); });
+    QTimer::singleShot(0, &app, [&] { runToExit(body, &status); });
     app.exec();
     return status;
 }
@@ -137,8 +143,8 @@ void cancelOnInterrupt()
 QCoro::Task<int> signInCommand(QString provider)
 {
     cancelOnInterrupt();
-    if (auto reply = co_await askRunningInstance(defaultInstanceSocketPath(),
-                                                 {InstanceRequest::Kind::SignIn, provider})) {
+    const InstanceRequest request{InstanceRequest::Kind::SignIn, provider};
+    if (auto reply = co_await askRunningInstance(defaultInstanceSocketPath(), request)) {
         print(*reply);
         co_return reply->exitCode;
     }
@@ -157,7 +163,8 @@ QCoro::Task<int> signInCommand(QString provider)
 
 QCoro::Task<int> signOutCommand()
 {
-    if (auto reply = co_await askRunningInstance(defaultInstanceSocketPath(), {InstanceRequest::Kind::SignOut, {}})) {
+    const InstanceRequest request{InstanceRequest::Kind::SignOut, {}};
+    if (auto reply = co_await askRunningInstance(defaultInstanceSocketPath(), request)) {
         print(*reply);
         co_return reply->exitCode;
     }
@@ -173,7 +180,7 @@ QCoro::Task<int> addCommand(QString text)
     QNetworkAccessManager network;
     Transport transport(&network, BackendConfig::fromEnvironment());
     SessionStore store(nullptr); // the add command reads only the shared copy
-    const AddOutcome outcome = co_await addToOxle(store, transport, text);
+    const AddOutcome outcome = co_await addToOxle(&store, &transport, text);
     if (outcome.result == AddOutcome::Result::Failed)
         err() << outcome.text << '\n';
     else
@@ -191,7 +198,7 @@ QCoro::Task<int> libraryCommand(QStringList args)
     Transport transport(&stack.network, stack.config);
     OxleAPI api(transport);
     AppData data(stack.account, api);
-    const int status = co_await runLibraryCommand(args, data, out(), err());
+    const int status = co_await runLibraryCommand(args, &data, &out(), &err());
     out().flush();
     err().flush();
     co_return status;
@@ -204,7 +211,8 @@ QCoro::Task<int> openUrlCommand(QString text)
         err().flush();
         co_return 1;
     }
-    if (auto reply = co_await askRunningInstance(defaultInstanceSocketPath(), {InstanceRequest::Kind::OpenUrl, text}, 10'000)) {
+    const InstanceRequest request{InstanceRequest::Kind::OpenUrl, text};
+    if (auto reply = co_await askRunningInstance(defaultInstanceSocketPath(), request, 10'000)) {
         print(*reply);
         co_return reply->exitCode;
     }
@@ -213,14 +221,24 @@ QCoro::Task<int> openUrlCommand(QString text)
     co_return 0;
 }
 
-int runInstance(QCoreApplication &app)
+// Another instance runs: it shows its window instead.
+QCoro::Task<int> showCommand()
+{
+    const InstanceRequest request{InstanceRequest::Kind::Show, {}};
+    if (auto reply = co_await askRunningInstance(defaultInstanceSocketPath(), request, 10'000)) {
+        print(*reply);
+        co_return reply->exitCode;
+    }
+    err() << "oxle: another oxle is starting or not answering.\n";
+    err().flush();
+    co_return 2;
+}
+
+int runInstance(QApplication &app)
 {
     AccountStack stack;
-    if (!stack.server.listen()) {
-        out() << "oxle is already running.\n";
-        out().flush();
-        return 0;
-    }
+    if (!stack.server.listen())
+        return runTask(app, [] { return showCommand(); });
     stack.account.restoreSession();
 
     // Reminder times become desktop notifications when the user asked for them on this computer.
@@ -232,9 +250,12 @@ int runInstance(QCoreApplication &app)
         notifications, stack.account, defaults,
         [&api](OxleSession session) { return api.fetchReminderItems(std::move(session)); },
         [&api](OxleSession session) { return api.fetchSharedReminderItems(std::move(session)); });
+    AppShell shell(stack.network, stack.config, stack.account, stack.browser, stack.service);
     QTimer::singleShot(0, &app, [&] {
         notifications.requestAuthorization();
         reminders.rescheduleReminders();
+        // Until oxle lives in the panel's tray, its window is how the user sees that it runs.
+        shell.content().show();
     });
 
     out() << "oxle is running.\n";
@@ -252,16 +273,43 @@ QString readStandardInput()
 
 } // namespace
 
-int runOxle(int argc, char **argv)
+void setApplicationNames()
 {
-    QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("oxle"));
     QCoreApplication::setOrganizationName(QStringLiteral("oxle"));
     QCoreApplication::setApplicationVersion(QStringLiteral(OXLE_VERSION));
+}
 
-    const QStringList args = app.arguments().mid(1);
-    if (args.isEmpty())
-        return runInstance(app);
+// The running instance shows windows; without a display it still runs (sign-in callbacks, reminders) with its
+// windows drawn nowhere, and says so.
+int runWindowedInstance(int argc, char **argv)
+{
+    const bool haveDisplay = !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (!haveDisplay) {
+        err() << "oxle: no display (DISPLAY or WAYLAND_DISPLAY is not set); running without windows.\n";
+        err().flush();
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    // The reader's web view, loaded later as a plugin, shares its graphics context with the windows.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    setApplicationNames();
+    QApplication::setDesktopFileName(QStringLiteral("oxle"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    return runInstance(app);
+}
+
+int runOxle(int argc, char **argv)
+{
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    if (args.isEmpty() || args == QStringList{QStringLiteral("--show")})
+        return runWindowedInstance(argc, argv);
+
+    QCoreApplication app(argc, argv);
+    setApplicationNames();
 
     const QString command = args.first();
     if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {

@@ -10,7 +10,7 @@ namespace {
 
 enum class MessageType : quint8 { Request = 1, Reply = 2 };
 
-constexpr qsizetype maxTextChars = 16 * 1024;
+constexpr qsizetype maxTextChars = qsizetype(16) * 1024;
 
 QByteArray frame(const QByteArray &payload)
 {
@@ -86,7 +86,7 @@ std::optional<InstanceRequest> decodeRequest(const QByteArray &payload)
     stream >> kind >> request.argument;
     if (stream.status() != QDataStream::Ok || !stream.atEnd() || !sane(request.argument))
         return std::nullopt;
-    if (kind < quint8(InstanceRequest::Kind::OpenUrl) || kind > quint8(InstanceRequest::Kind::SaveTab))
+    if (kind < quint8(InstanceRequest::Kind::OpenUrl) || kind > quint8(InstanceRequest::Kind::Show))
         return std::nullopt;
     request.kind = InstanceRequest::Kind(kind);
     return request;

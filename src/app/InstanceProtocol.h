@@ -17,6 +17,7 @@ struct InstanceRequest
         SignOut = 3,
         Capture = 4,
         SaveTab = 5,
+        Show = 6, // bring up the main window
     };
 
     Kind kind = Kind::OpenUrl;
@@ -39,7 +40,7 @@ namespace InstanceProtocol {
 inline constexpr quint32 magic = 0x4f584c45; // "OXLE"
 inline constexpr quint16 version = 1;
 // A frame is a 32-bit big-endian length and that many payload bytes.
-inline constexpr qint64 maxFrameBytes = 64 * 1024;
+inline constexpr qint64 maxFrameBytes = qint64(64) * 1024;
 
 QByteArray encode(const InstanceRequest &request);
 QByteArray encode(const InstanceReply &reply);

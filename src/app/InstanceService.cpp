@@ -55,6 +55,9 @@ QCoro::Task<InstanceReply> InstanceService::handle(InstanceRequest request, QPoi
     case InstanceRequest::Kind::SignOut:
         m_account.signOut();
         co_return InstanceReply{0, QStringLiteral("Signed out."), {}};
+    case InstanceRequest::Kind::Show:
+        Q_EMIT showRequested();
+        co_return InstanceReply{};
     case InstanceRequest::Kind::Capture:
     case InstanceRequest::Kind::SaveTab:
         co_return InstanceReply{1, {}, QStringLiteral("This oxle has no capture window yet.")};

@@ -30,6 +30,8 @@ public:
 Q_SIGNALS:
     // An invitation link ("oxle://join/CODE") for the library to redeem.
     void joinRequested(const QUrl &url);
+    // Another process asked for the main window.
+    void showRequested();
 
 private:
     Account &m_account;

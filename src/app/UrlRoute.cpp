@@ -20,4 +20,14 @@ std::optional<UrlRoute> UrlRoute::parse(const QString &text)
     return std::nullopt;
 }
 
+std::optional<QString> UrlRoute::inviteCode(const QUrl &url)
+{
+    if (url.scheme() != QStringLiteral("oxle") || url.host() != QStringLiteral("join"))
+        return std::nullopt;
+    const QString code = url.path().section(QLatin1Char('/'), -1);
+    if (code.isEmpty() || code == QStringLiteral("join") || code == QStringLiteral("/"))
+        return std::nullopt;
+    return code;
+}
+
 } // namespace oxle

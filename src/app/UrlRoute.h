@@ -16,8 +16,11 @@ struct UrlRoute
     Kind kind;
     QUrl url;
 
-    static constexpr qsizetype maxLength = 8 * 1024;
+    static constexpr qsizetype maxLength = qsizetype(8) * 1024;
     static std::optional<UrlRoute> parse(const QString &text);
+    // The code of an invitation link "oxle://join/CODE", unchanged: its last path component. None for a link
+    // without one ("oxle://join", "oxle://join/") and for any other address.
+    static std::optional<QString> inviteCode(const QUrl &url);
 };
 
 } // namespace oxle

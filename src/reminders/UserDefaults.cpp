@@ -19,17 +19,58 @@ QString UserDefaults::standardFilePath()
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/oxle/oxle.ini");
 }
 
-bool UserDefaults::deliverRemindersOnThisMac() const
+bool UserDefaults::boolValue(const QString &key) const
 {
     const QSettings settings(m_filePath, QSettings::IniFormat);
-    return settings.value(deliverRemindersKey, false).toBool();
+    return settings.value(key, false).toBool();
+}
+
+void UserDefaults::setValue(const QString &key, const QVariant &value)
+{
+    QSettings settings(m_filePath, QSettings::IniFormat);
+    settings.setValue(key, value);
+    settings.sync();
+}
+
+bool UserDefaults::deliverRemindersOnThisMac() const
+{
+    return boolValue(deliverRemindersKey);
 }
 
 void UserDefaults::setDeliverRemindersOnThisMac(bool on)
 {
-    QSettings settings(m_filePath, QSettings::IniFormat);
-    settings.setValue(deliverRemindersKey, on);
-    settings.sync();
+    setValue(deliverRemindersKey, on);
+}
+
+bool UserDefaults::itemGridView() const
+{
+    return boolValue(itemGridViewKey);
+}
+
+void UserDefaults::setItemGridView(bool on)
+{
+    setValue(itemGridViewKey, on);
+}
+
+bool UserDefaults::hideDoneItems() const
+{
+    return boolValue(hideDoneItemsKey);
+}
+
+void UserDefaults::setHideDoneItems(bool on)
+{
+    setValue(hideDoneItemsKey, on);
+}
+
+QByteArray UserDefaults::windowGeometry(const QString &name) const
+{
+    const QSettings settings(m_filePath, QSettings::IniFormat);
+    return settings.value(QStringLiteral("windows/") + name).toByteArray();
+}
+
+void UserDefaults::setWindowGeometry(const QString &name, const QByteArray &geometry)
+{
+    setValue(QStringLiteral("windows/") + name, geometry);
 }
 
 } // namespace oxle

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <QVariant>
 
 namespace oxle {
 
@@ -11,6 +13,8 @@ class UserDefaults
 {
 public:
     static inline const QString deliverRemindersKey = QStringLiteral("deliverRemindersOnThisMac");
+    static inline const QString itemGridViewKey = QStringLiteral("itemGridView");
+    static inline const QString hideDoneItemsKey = QStringLiteral("hideDoneItems");
 
     // The standard location.
     UserDefaults();
@@ -23,9 +27,22 @@ public:
     bool deliverRemindersOnThisMac() const;
     void setDeliverRemindersOnThisMac(bool on);
 
+    // The list screens' choices, shared by every list: cards instead of rows, completed items hidden.
+    bool itemGridView() const;
+    void setItemGridView(bool on);
+    bool hideDoneItems() const;
+    void setHideDoneItems(bool on);
+
+    // Saved window frames, by the window's autosave name.
+    QByteArray windowGeometry(const QString &name) const;
+    void setWindowGeometry(const QString &name, const QByteArray &geometry);
+
     static QString standardFilePath();
 
 private:
+    bool boolValue(const QString &key) const;
+    void setValue(const QString &key, const QVariant &value);
+
     QString m_filePath;
 };
 
