@@ -33,13 +33,16 @@ namespace ReaderPages {
 ReaderPageFactory *factory()
 {
     static ReaderPageFactory *loaded = [] () -> ReaderPageFactory * {
+        // OXLE_READER_PLUGIN names the one plugin file to try ("none": no web view).
         QStringList candidates;
-        if (const QByteArray path = qgetenv("OXLE_READER_PLUGIN"); !path.isEmpty())
-            candidates << QString::fromLocal8Bit(path);
-        const QString appDir = QCoreApplication::applicationDirPath();
-        candidates << appDir + QStringLiteral("/../lib/oxle/oxle_reader_webengine")
-                   << QStringLiteral(OXLE_PLUGIN_INSTALL_DIR "/oxle_reader_webengine")
-                   << QStringLiteral(OXLE_PLUGIN_BUILD_DIR "/oxle_reader_webengine");
+        if (const QString path = qEnvironmentVariable("OXLE_READER_PLUGIN"); !path.isEmpty()) {
+            if (path != QLatin1String("none"))
+                candidates << path;
+        } else {
+            candidates << QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/oxle/oxle_reader_webengine")
+                       << QStringLiteral(OXLE_PLUGIN_INSTALL_DIR "/oxle_reader_webengine")
+                       << QStringLiteral(OXLE_PLUGIN_BUILD_DIR "/oxle_reader_webengine");
+        }
         for (const QString &candidate : std::as_const(candidates)) {
             QPluginLoader loader(QDir::cleanPath(candidate));
             if (auto *factory = qobject_cast<ReaderPageFactory *>(loader.instance()))

@@ -19,6 +19,7 @@
 #include "ui/NativeContentController.h"
 #include "ui/NoteEditorView.h"
 #include "ui/NotesView.h"
+#include "ui/ReaderView.h"
 #include "ui/RootView.h"
 #include "ui/SearchResultsView.h"
 #include "ui/SignedOutView.h"
@@ -86,6 +87,7 @@ class MainWindowTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void openWindowCount();
     void detailScreenFollowsSelectionAndSearch();
     void selectionAfterListGoes_data();
@@ -98,7 +100,15 @@ private Q_SLOTS:
     void signedOutBusyAndError();
     void noteEditorCloseRule_data();
     void noteEditorCloseRule();
+    void readerWithoutWebView_data();
+    void readerWithoutWebView();
 };
+
+void MainWindowTest::initTestCase()
+{
+    // The web view plugin stays out of these tests: the reader shows what it shows without one.
+    qputenv("OXLE_READER_PLUGIN", "none");
+}
 
 void MainWindowTest::openWindowCount()
 {
@@ -430,6 +440,35 @@ void MainWindowTest::noteEditorCloseRule()
     settle();
     QCOMPARE(f.library.log.last(), expected);
     QCOMPARE(f.library.log.count(expected), 1);
+}
+
+void MainWindowTest::readerWithoutWebView_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("a page") << "https://example.com/a" << ReaderView::noWebViewText();
+    QTest::newRow("no link") << "" << ReaderView::noLinkText();
+    QTest::newRow("not a URL") << "::not a link" << ReaderView::noLinkText();
+}
+
+void MainWindowTest::readerWithoutWebView()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, text);
+    QList<QUrl> opened;
+    ReaderView reader(url, QStringLiteral("Title"), [&](const QUrl &u) {
+        opened << u;
+        return true;
+    });
+    auto *label = qobject_cast<QLabel *>(reader.content());
+    QVERIFY(label);
+    QCOMPARE(label->text(), text);
+    QCOMPARE(reader.openInBrowserButton() != nullptr, text == ReaderView::noWebViewText());
+    if (reader.openInBrowserButton()) {
+        QTest::mouseClick(reader.openInBrowserButton(), Qt::LeftButton);
+        QCOMPARE(opened, QList<QUrl>{QUrl(url)});
+    }
+    QVERIFY(reader.minimumWidth() >= 720);
 }
 
 QTEST_MAIN(MainWindowTest)
