@@ -95,6 +95,7 @@ ItemDetailView::ItemDetailView(UiContext &context, QWidget *parent)
     m_domain->setIcon(Symbols::icon(QStringLiteral("safari")));
     m_domain->setFont(UiStyle::font(UiStyle::Subheadline));
     m_domain->setCursor(Qt::PointingHandCursor);
+    m_domain->setAccessibleName(QStringLiteral("Open the source"));
     m_domain->setStyleSheet(QStringLiteral("QPushButton { text-align: left; padding: 0; color: palette(link); }"));
     m_note = new QLabel(content);
     m_note->setWordWrap(true);

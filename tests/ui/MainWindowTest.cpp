@@ -20,11 +20,16 @@
 #include "ui/NoteEditorView.h"
 #include "ui/NotesView.h"
 #include "ui/ReaderView.h"
+#include "ui/ReminderPickerSheet.h"
 #include "ui/RootView.h"
 #include "ui/SearchResultsView.h"
 #include "ui/SignedOutView.h"
 
+#include <QAbstractSpinBox>
+#include <QAccessible>
 #include <QAction>
+#include <QCalendarWidget>
+#include <QComboBox>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -102,6 +107,7 @@ private Q_SLOTS:
     void noteEditorCloseRule();
     void readerWithoutWebView_data();
     void readerWithoutWebView();
+    void everyControlHasAnAccessibleName();
 };
 
 void MainWindowTest::initTestCase()
@@ -469,6 +475,72 @@ void MainWindowTest::readerWithoutWebView()
         QCOMPARE(opened, QList<QUrl>{QUrl(url)});
     }
     QVERIFY(reader.minimumWidth() >= 720);
+}
+
+namespace {
+
+// Controls a screen reader announces by name: buttons, fields, lists and pickers, shown or not.
+QStringList unnamedControls(QWidget *top)
+{
+    QStringList unnamed;
+    const QList<QWidget *> widgets = top->findChildren<QWidget *>();
+    for (QWidget *widget : widgets) {
+        const bool control = qobject_cast<QAbstractButton *>(widget) || qobject_cast<QLineEdit *>(widget)
+            || qobject_cast<QAbstractItemView *>(widget) || qobject_cast<QComboBox *>(widget)
+            || qobject_cast<QPlainTextEdit *>(widget) || qobject_cast<QAbstractSpinBox *>(widget);
+        // Qt's own parts of composite controls (a line edit's clear button, a calendar's navigation) are named
+        // by Qt.
+        if (!control || widget->objectName().startsWith(QLatin1String("qt_"))
+            || widget->inherits("QLineEditIconButton") || qobject_cast<QCalendarWidget *>(widget->parentWidget())
+            || (widget->parentWidget() && qobject_cast<QCalendarWidget *>(widget->parentWidget()->parentWidget())))
+            continue;
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(widget);
+        if (!accessible || accessible->text(QAccessible::Name).trimmed().isEmpty())
+            unnamed << QString::fromLatin1(widget->metaObject()->className()) + QLatin1Char(' ')
+                    + widget->objectName();
+    }
+    return unnamed;
+}
+
+} // namespace
+
+void MainWindowTest::everyControlHasAnAccessibleName()
+{
+    FakeStore f;
+    f.library.own = {FakeLibrary::list(QStringLiteral("a"))};
+    f.library.shared = {FakeLibrary::list(QStringLiteral("s"))};
+    f.library.items = {FakeLibrary::item(QStringLiteral("i1"), QStringLiteral("a")),
+                       FakeLibrary::item(QStringLiteral("n1"), QStringLiteral("a"), QStringLiteral("queued"),
+                                         QStringLiteral("note"))};
+    f.signIn();
+    OpenWindowCount windows;
+    NativeContentController controller(f.context, windows);
+    controller.show();
+    settle();
+    RootView *root = controller.window()->rootView();
+    QVERIFY2(unnamedControls(controller.window()).isEmpty(), qPrintable(unnamedControls(controller.window()).join(u", ")));
+
+    root->setSelection(SidebarItem::category(QStringLiteral("a")));
+    settle();
+    auto *list = qobject_cast<CategoryItemsView *>(root->currentScreen());
+    list->splitPane()->setSelectedItemID(QStringLiteral("i1"));
+    QVERIFY2(unnamedControls(controller.window()).isEmpty(), qPrintable(unnamedControls(controller.window()).join(u", ")));
+    QWidget *sheet = list->showAddItem();
+    QVERIFY2(unnamedControls(sheet).isEmpty(), qPrintable(unnamedControls(sheet).join(u", ")));
+    sheet->close();
+    QVERIFY2(unnamedControls(list->splitPane()->detailView()->openReminderPicker()).isEmpty(), qPrintable(unnamedControls(list->splitPane()->detailView()->openReminderPicker()).join(u", ")));
+    QVERIFY2(unnamedControls(root->showNewList()).isEmpty(), qPrintable(unnamedControls(root->showNewList()).join(u", ")));
+
+    root->setSelection(SidebarItem::notes());
+    settle();
+    auto *notes = qobject_cast<NotesView *>(root->currentScreen());
+    notes->setSelectedID(QStringLiteral("n1"));
+    QVERIFY(notes->editor());
+    QVERIFY2(unnamedControls(controller.window()).isEmpty(), qPrintable(unnamedControls(controller.window()).join(u", ")));
+
+    f.account.signOut();
+    QVERIFY(root->showsSignedOut());
+    QVERIFY2(unnamedControls(root->signedOutView()).isEmpty(), qPrintable(unnamedControls(root->signedOutView()).join(u", ")));
 }
 
 QTEST_MAIN(MainWindowTest)
