@@ -93,7 +93,7 @@ std::pair<int, URelativeDateTimeUnit> largestUnit(const QDateTime &now, const QD
         return { direction * months, UDAT_REL_UNIT_MONTH };
 
     int days = 0;
-    while (days < 31 && fits(cursor.addDays(direction * (days + 1))))
+    while (days < 31 && fits(cursor.addDays(qint64(direction) * (days + 1))))
         ++days;
     if (days >= 7)
         return { direction * (days / 7), UDAT_REL_UNIT_WEEK };
@@ -141,7 +141,7 @@ std::optional<QColor> hexColor(const QString &text)
         return std::nullopt;
     if (!std::all_of(digits.begin(), digits.end(), isHexDigit))
         return std::nullopt;
-    const uint value = digits.toUInt(nullptr, 16);
+    const int value = int(digits.toUInt(nullptr, 16)); // six hex digits: at most 0xffffff
     return QColor::fromRgb((value >> 16) & 0xff, (value >> 8) & 0xff, value & 0xff);
 }
 

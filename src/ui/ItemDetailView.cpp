@@ -31,6 +31,10 @@ QPushButton *actionButton(const QString &text, const QString &symbol, QWidget *p
     auto *button = new QPushButton(Symbols::icon(symbol), text, parent);
     button->setAccessibleName(text);
     button->setAutoDefault(false);
+    // Small controls: five of them share a row in a pane of 320 points.
+    button->setStyleSheet(QStringLiteral("QPushButton { padding: 3px 8px; }"));
+    button->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
+    button->setMinimumWidth(0);
     return button;
 }
 
@@ -72,6 +76,7 @@ ItemDetailView::ItemDetailView(UiContext &context, QWidget *parent)
 {
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setMinimumWidth(320);
     setAccessibleName(QStringLiteral("Item detail"));
 
@@ -83,10 +88,13 @@ ItemDetailView::ItemDetailView(UiContext &context, QWidget *parent)
 
     m_image = new QLabel(content);
     m_image->setFixedHeight(200);
+    m_image->setMinimumWidth(0);
+    m_image->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     m_image->setAccessibleName(QStringLiteral("Picture"));
     m_title = new QLabel(content);
     m_title->setFont(UiStyle::font(UiStyle::Title2));
     m_title->setWordWrap(true);
+    m_title->setMinimumWidth(0);
     m_title->setTextFormat(Qt::PlainText);
     m_title->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_title->setAccessibleName(QStringLiteral("Title"));
@@ -124,13 +132,17 @@ ItemDetailView::ItemDetailView(UiContext &context, QWidget *parent)
     for (QWidget *widget : {static_cast<QWidget *>(m_open), static_cast<QWidget *>(m_read), static_cast<QWidget *>(m_done)})
         row1->addWidget(widget);
     row1->addStretch();
-    auto *row2 = new QHBoxLayout;
-    row2->setSpacing(8);
+    // The second row breaks in two where the pane is too narrow for it (see fitActionRows).
+    m_row2 = new QHBoxLayout;
+    m_row2->setSpacing(8);
     for (QWidget *widget : {static_cast<QWidget *>(m_move), static_cast<QWidget *>(m_remind),
                             static_cast<QWidget *>(m_copy), static_cast<QWidget *>(m_share),
                             static_cast<QWidget *>(m_remove)})
-        row2->addWidget(widget);
-    row2->addStretch();
+        m_row2->addWidget(widget);
+    m_row2->addStretch();
+    m_row3 = new QHBoxLayout;
+    m_row3->setSpacing(8);
+    m_row3->addStretch();
 
     layout->addWidget(m_image);
     layout->addWidget(m_title);
@@ -141,7 +153,8 @@ ItemDetailView::ItemDetailView(UiContext &context, QWidget *parent)
     layout->addWidget(divider);
     layout->addSpacing(2);
     layout->addLayout(row1);
-    layout->addLayout(row2);
+    layout->addLayout(m_row2);
+    layout->addLayout(m_row3);
     setWidget(content);
 
     connect(m_domain, &QPushButton::clicked, this, [this] { ItemActions::openLink(m_context, m_item); });
@@ -194,6 +207,7 @@ void ItemDetailView::setItem(const Item &item)
     m_remove->setText(entries.detailRemoveLabel);
     m_remove->setAccessibleName(entries.detailRemoveLabel);
     rebuildMenus();
+    fitActionRows();
     updateThumbnail();
 }
 
@@ -219,6 +233,34 @@ void ItemDetailView::updateThumbnail()
     }
     const int width = std::max(100, viewport()->width() - 40);
     m_image->setPixmap(roundedCover(pixmap, QSize(width, 200), devicePixelRatioF()));
+}
+
+void ItemDetailView::resizeEvent(QResizeEvent *event)
+{
+    QScrollArea::resizeEvent(event);
+    fitActionRows();
+    updateThumbnail(); // the picture is as wide as the pane
+}
+
+void ItemDetailView::fitActionRows()
+{
+    // Share and Delete go to a row of their own when the five buttons do not fit beside each other.
+    int needed = 0;
+    for (QWidget *widget : {static_cast<QWidget *>(m_move), static_cast<QWidget *>(m_remind),
+                            static_cast<QWidget *>(m_copy), static_cast<QWidget *>(m_share),
+                            static_cast<QWidget *>(m_remove)})
+        if (!widget->isHidden())
+            needed += widget->sizeHint().width() + m_row2->spacing();
+    const bool split = needed > viewport()->width() - 40;
+    const bool isSplit = m_row3->indexOf(m_share) >= 0;
+    if (split == isSplit)
+        return;
+    QHBoxLayout *from = split ? m_row2 : m_row3;
+    QHBoxLayout *to = split ? m_row3 : m_row2;
+    for (QWidget *widget : {static_cast<QWidget *>(m_share), static_cast<QWidget *>(m_remove)}) {
+        from->removeWidget(widget);
+        to->insertWidget(to->count() - 1, widget); // before the stretch
+    }
 }
 
 ReaderView *ItemDetailView::openReader()

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QScrollArea>
 
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 class QToolButton;
@@ -34,7 +35,11 @@ public:
     ReaderView *openReader();
     ReminderPickerSheet *openReminderPicker();
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    void fitActionRows();
     void updateThumbnail();
     void rebuildMenus();
 
@@ -54,6 +59,8 @@ private:
     QToolButton *m_share;
     QPushButton *m_remove;
     QPointer<ReaderView> m_reader;
+    QHBoxLayout *m_row2 = nullptr;
+    QHBoxLayout *m_row3 = nullptr;
 };
 
 } // namespace oxle

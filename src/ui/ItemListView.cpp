@@ -7,6 +7,7 @@
 
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QScrollBar>
 
 namespace oxle {
 
@@ -24,6 +25,7 @@ ItemListView::ItemListView(UiContext &context, QWidget *parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setMouseTracking(true);
+    setFrameShape(QFrame::NoFrame);
     connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &index) {
         if (!m_grid)
             if (const auto item = m_model->itemAt(index))
@@ -58,20 +60,41 @@ void ItemListView::setGrid(bool grid)
         setWrapping(true);
         setResizeMode(QListView::Adjust);
         setMovement(QListView::Static);
-        setSpacing(7); // 14 between cards: Qt puts the spacing on every side of a cell
+        setSpacing(0);
         setSelectionMode(QAbstractItemView::NoSelection);
-        setContentsMargins(16, 16, 16, 16);
-        setGridSize(QSize());
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setViewportMargins(16 - ItemCardDelegate::spacing / 2, 16 - ItemCardDelegate::spacing / 2, 0, 0);
+        layoutCards();
     } else {
         setItemDelegate(m_rowDelegate);
         setViewMode(QListView::ListMode);
         setFlow(QListView::TopToBottom);
         setWrapping(false);
         setSpacing(0);
+        setGridSize(QSize());
+        setViewportMargins(0, 0, 0, 0);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         setSelectionMode(QAbstractItemView::SingleSelection);
     }
     setUniformItemSizes(true);
     doItemsLayout();
+}
+
+void ItemListView::layoutCards()
+{
+    // The grid cell is the card and half the spacing on each side, so cards stand `spacing` apart.
+    // Leaves room for the vertical scroll bar whether or not it shows, so the cards never need a horizontal one.
+    const int scrollBar = verticalScrollBar()->isVisible() ? 0 : verticalScrollBar()->sizeHint().width();
+    const int usable = viewport()->width() - scrollBar - (16 - ItemCardDelegate::spacing / 2);
+    m_cardDelegate->setCardWidth(ItemCardDelegate::adaptiveCardWidth(usable - ItemCardDelegate::spacing));
+    setGridSize(m_cardDelegate->cardSize() + QSize(ItemCardDelegate::spacing, ItemCardDelegate::spacing));
+}
+
+void ItemListView::resizeEvent(QResizeEvent *event)
+{
+    QListView::resizeEvent(event);
+    if (m_grid)
+        layoutCards();
 }
 
 std::optional<Item> ItemListView::selectedItem() const

@@ -37,8 +37,11 @@ Q_SIGNALS:
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    // Cards stretch so that the columns fill the width.
+    void layoutCards();
 
     UiContext &m_context;
     ItemListModel *m_model;

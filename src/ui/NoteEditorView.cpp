@@ -21,6 +21,7 @@ NoteEditorView::NoteEditorView(AppData &data, const Item &note, std::unique_ptr<
 {
     setMinimumWidth(320);
     m_title->setFrame(false);
+    m_title->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; }"));
     m_title->setPlaceholderText(QStringLiteral("Title"));
     m_title->setFont(UiStyle::font(UiStyle::Title2));
     m_title->setAccessibleName(QStringLiteral("Note title"));

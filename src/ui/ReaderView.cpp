@@ -73,6 +73,7 @@ ReaderView::ReaderView(const QString &urlString, const QString &title, std::func
 
     auto *header = new QHBoxLayout;
     header->setContentsMargins(8, 8, 8, 8);
+    header->setSpacing(8);
     header->addWidget(heading, 1);
     if (url) {
         m_openInBrowser = new QPushButton(Symbols::icon(QStringLiteral("safari")), QStringLiteral("Open in browser"), this);

@@ -16,6 +16,8 @@ ScreenHeader::ScreenHeader(const QString &title, QWidget *parent)
     setFloatable(false);
     setIconSize(QSize(16, 16));
     setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    // The same height with or without commands, so the title does not move between screens.
+    setMinimumHeight(36);
     m_title->setFont(UiStyle::font(UiStyle::Headline));
     m_title->setTextFormat(Qt::PlainText);
     m_title->setContentsMargins(8, 0, 8, 0);

@@ -38,7 +38,9 @@ SignedOutView::SignedOutView(Account &account, std::function<void()> cancelSignI
         QStringLiteral("Sign in to see your lists, notes, and saved links, in sync with your phone."), this);
     explanation->setWordWrap(true);
     explanation->setAlignment(Qt::AlignHCenter);
-    explanation->setMaximumWidth(360);
+    // A fixed width: a wrapping label in a centring layout is otherwise given one line's height.
+    explanation->setFixedWidth(360);
+    explanation->setMinimumHeight(explanation->heightForWidth(360));
     UiStyle::setSecondary(explanation);
 
     m_apple->setIcon(Symbols::icon(QStringLiteral("apple.logo")));

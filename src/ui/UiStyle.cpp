@@ -40,7 +40,7 @@ QFont font(TextStyle style)
     return font;
 }
 
-static QColor withAlpha(QColor color, qreal alpha)
+static QColor withAlpha(QColor color, float alpha)
 {
     color.setAlphaF(alpha);
     return color;
@@ -53,12 +53,12 @@ QColor primary(const QPalette &palette)
 
 QColor secondary(const QPalette &palette)
 {
-    return withAlpha(palette.color(QPalette::Text), 0.6);
+    return withAlpha(palette.color(QPalette::Text), 0.6F);
 }
 
 QColor tertiary(const QPalette &palette)
 {
-    return withAlpha(palette.color(QPalette::Text), 0.35);
+    return withAlpha(palette.color(QPalette::Text), 0.35F);
 }
 
 void setSecondary(QWidget *widget)

@@ -50,14 +50,22 @@ public:
         return Category{id, QStringLiteral("List ") + id, QStringLiteral("#30A46C"), QStringLiteral("sparkles"), system, 0, 0};
     }
 
-    // A copy: QCoro 0.8 moves from an lvalue handed to co_return.
-    QCoro::Task<QList<Category>> fetchCategories(OxleSession) override { co_return QList<Category>(own); }
+    // The answers are ready at once; the work is done before the task is made, so no lambda runs inside a
+    // coroutine (and QCoro 0.8, which moves from an lvalue handed to co_return, never sees a member).
+    template<typename T>
+    static QCoro::Task<T> ready(T value)
+    {
+        co_return value;
+    }
+    static QCoro::Task<void> ready() { co_return; }
+
+    QCoro::Task<QList<Category>> fetchCategories(OxleSession) override { return ready(QList<Category>(own)); }
     QCoro::Task<QStringList> fetchMemberListIDs(OxleSession) override
     {
         QStringList ids;
         for (const Category &c : shared)
             ids << c.id;
-        co_return ids;
+        return ready(ids);
     }
     QCoro::Task<QList<Category>> fetchCategoriesByID(OxleSession, QStringList ids) override
     {
@@ -65,23 +73,23 @@ public:
         for (const Category &c : shared)
             if (ids.contains(c.id))
                 found << c;
-        co_return found;
+        return ready(found);
     }
     QCoro::Task<QList<Item>> fetchItems(OxleSession, QString categoryID) override
     {
-        co_return where([&](const Item &i) { return i.categoryId == categoryID && i.contentType != ContentType::Note; });
+        return ready(where([&](const Item &i) { return i.categoryId == categoryID && i.contentType != ContentType::Note; }));
     }
     QCoro::Task<QList<Item>> fetchSharedItems(OxleSession, QString categoryID) override
     {
-        co_return where([&](const Item &i) { return i.categoryId == categoryID; });
+        return ready(where([&](const Item &i) { return i.categoryId == categoryID; }));
     }
     QCoro::Task<QList<Item>> fetchNotes(OxleSession) override
     {
-        co_return where([](const Item &i) { return i.contentType == ContentType::Note; });
+        return ready(where([](const Item &i) { return i.contentType == ContentType::Note; }));
     }
     QCoro::Task<QList<Item>> fetchInbox(OxleSession) override
     {
-        co_return where([](const Item &i) { return !i.categoryId && i.contentType != ContentType::Note; });
+        return ready(where([](const Item &i) { return !i.categoryId && i.contentType != ContentType::Note; }));
     }
     QCoro::Task<QList<ItemCategoryRow>> fetchItemCategories(OxleSession) override
     {
@@ -89,52 +97,52 @@ public:
         for (const Item &i : items)
             if (i.contentType != ContentType::Note)
                 rows << ItemCategoryRow{i.categoryId};
-        co_return rows;
+        return ready(rows);
     }
     QCoro::Task<QList<Item>> searchItems(OxleSession, QString query) override
     {
         log << QStringLiteral("search ") + query;
-        co_return where([&](const Item &i) { return i.title && i.title->contains(query.trimmed()); });
+        return ready(where([&](const Item &i) { return i.title && i.title->contains(query.trimmed()); }));
     }
     QCoro::Task<void> setItemStatus(OxleSession, QString id, QString status) override
     {
         log << QStringLiteral("status %1 %2").arg(id, status);
         change(id, [&](Item &i) { i.status = status; });
-        co_return;
+        return ready();
     }
     QCoro::Task<void> setSharedStatus(OxleSession s, QString id, QString status) override
     {
-        co_await setItemStatus(s, id, status);
+        return setItemStatus(std::move(s), std::move(id), std::move(status));
     }
     QCoro::Task<void> deleteItem(OxleSession, QString id) override
     {
         log << QStringLiteral("delete ") + id;
         items.removeIf([&](const Item &i) { return i.id == id; });
-        co_return;
+        return ready();
     }
-    QCoro::Task<void> removeSharedItem(OxleSession s, QString id) override { co_await deleteItem(s, id); }
+    QCoro::Task<void> removeSharedItem(OxleSession s, QString id) override { return deleteItem(std::move(s), std::move(id)); }
     QCoro::Task<void> moveItem(OxleSession, QString id, QString list) override
     {
         log << QStringLiteral("move %1 %2").arg(id, list);
         change(id, [&](Item &i) { i.categoryId = list; });
-        co_return;
+        return ready();
     }
     QCoro::Task<void> setItemReminder(OxleSession, QString id, std::optional<qint64> at) override
     {
         log << QStringLiteral("remind %1 %2").arg(id, at ? QString::number(*at) : QStringLiteral("none"));
         change(id, [&](Item &i) { i.reminderOverrideAt = at; });
-        co_return;
+        return ready();
     }
     QCoro::Task<void> setSharedReminder(OxleSession s, QString id, std::optional<qint64> at) override
     {
-        co_await setItemReminder(s, id, at);
+        return setItemReminder(std::move(s), std::move(id), at);
     }
     QCoro::Task<void> createCategory(OxleSession, QString id, QString name, QString color, QString icon,
                                      qint64 sortOrder) override
     {
         log << QStringLiteral("create %1 %2 %3").arg(name, color, icon);
         own << Category{id, name, color, icon, false, sortOrder, 0};
-        co_return;
+        return ready();
     }
     QCoro::Task<void> updateCategory(OxleSession, QString id, QString name, QString color, QString icon) override
     {
@@ -142,7 +150,7 @@ public:
         for (Category &c : own)
             if (c.id == id)
                 c = Category{id, name, color, icon, c.isSystem, c.sortOrder, c.createdAt};
-        co_return;
+        return ready();
     }
     QCoro::Task<void> deleteCategory(OxleSession, QString id) override
     {
@@ -151,26 +159,25 @@ public:
         for (Item &i : items)
             if (i.categoryId == id)
                 i.categoryId.reset();
-        co_return;
+        return ready();
     }
     QCoro::Task<void> leaveCategory(OxleSession, QString id) override
     {
         log << QStringLiteral("leave ") + id;
         shared.removeIf([&](const Category &c) { return c.id == id; });
-        co_return;
+        return ready();
     }
     QCoro::Task<QString> insertNote(OxleSession, QString text) override
     {
         const QString id = QStringLiteral("n%1").arg(items.size() + 1);
         log << QStringLiteral("insert note ") + id;
-        items.prepend(item(id, QStringLiteral("default"), QStringLiteral("queued"), QStringLiteral("note")));
-        change(id, [&](Item &i) {
-            i.title.reset();
-            i.note = text;
-            i.url.clear();
-            i.sourceDomain.reset();
-        });
-        co_return id;
+        Item note = item(id, QStringLiteral("default"), QStringLiteral("queued"), QStringLiteral("note"));
+        note.title.reset();
+        note.note = text;
+        note.url.clear();
+        note.sourceDomain.reset();
+        items.prepend(note);
+        return ready(id);
     }
     QCoro::Task<void> updateNote(OxleSession, QString id, QString title, QString text) override
     {
@@ -179,7 +186,7 @@ public:
             i.title = title;
             i.note = text;
         });
-        co_return;
+        return ready();
     }
 
 private:

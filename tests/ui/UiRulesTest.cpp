@@ -359,12 +359,12 @@ void UiRulesTest::relativeTime_data()
     QTest::addColumn<QString>("expected");
     const QDateTime now = QDateTime::fromString(u"2026-03-15T12:00:00Z"_qs, Qt::ISODate);
     const qint64 ms = now.toMSecsSinceEpoch();
-    const qint64 hour = 3600 * 1000;
+    const qint64 hour = qint64(3600) * 1000;
     QTest::newRow("seconds") << now << ms - 30'999 << u"30 sec. ago"_qs;
-    QTest::newRow("hours") << now << ms - 2 * hour - 59 * 60'000 << u"2 hr. ago"_qs;
+    QTest::newRow("hours") << now << ms - 2 * hour - 59 * qint64(60'000) << u"2 hr. ago"_qs;
     QTest::newRow("36 hours is one day") << now << ms - 36 * hour << u"1 day ago"_qs;
-    QTest::newRow("days") << now << ms - 3 * 24 * hour << u"3 days ago"_qs;
-    QTest::newRow("weeks") << now << ms - 13 * 24 * hour << u"1 wk. ago"_qs;
+    QTest::newRow("days") << now << ms - hour * 3 * 24 << u"3 days ago"_qs;
+    QTest::newRow("weeks") << now << ms - hour * 13 * 24 << u"1 wk. ago"_qs;
     QTest::newRow("a calendar month") << now << utcMillis("2026-02-15T12:00:00Z") << u"1 mo. ago"_qs;
     QTest::newRow("just short of a month") << now << utcMillis("2026-02-15T12:00:01Z") << u"3 wk. ago"_qs;
     QTest::newRow("years") << now << utcMillis("2023-12-01T00:00:00Z") << u"2 yr. ago"_qs;
@@ -399,7 +399,7 @@ void UiRulesTest::subtitle()
     const QDateTime now = QDateTime::fromString(u"2026-03-15T12:00:00Z"_qs, Qt::ISODate);
     Item saved = item(u"https://example.com/a"_qs);
     saved.sourceDomain = domain;
-    saved.createdAt = now.toMSecsSinceEpoch() - 2 * 3600 * 1000;
+    saved.createdAt = now.toMSecsSinceEpoch() - qint64(2) * 3600 * 1000;
     QCOMPARE(DisplayRules::subtitle(saved, now, QLocale(u"en_US"_qs)), expected);
 
     // The title of a row falls back through domain and url to "Untitled".
