@@ -37,7 +37,7 @@ QFont sizedFont(const QFont &base, int pixelSize, QFont::Weight weight)
 
 QColor withAlpha(QColor color, qreal alpha)
 {
-    color.setAlphaF(color.alphaF() * alpha);
+    color.setAlphaF(float(color.alphaF() * alpha));
     return color;
 }
 
@@ -55,6 +55,24 @@ RowColors rowColors(const QStyleOptionViewItem &option)
         return { text, withAlpha(text, 0.75) };
     }
     return { UiStyle::primary(option.palette), UiStyle::secondary(option.palette) };
+}
+
+// Qt's raster engine hands blends of about a hundred lines or more to worker threads; for a card-sized
+// image the hand-off costs more than the blend itself, so such images are drawn in bands below that size.
+void drawInBands(QPainter *painter, const QPoint &topLeft, const QPixmap &pixmap)
+{
+    constexpr int band = 64; // device pixels
+    const int height = pixmap.height();
+    if (height <= band) {
+        painter->drawPixmap(topLeft, pixmap);
+        return;
+    }
+    const qreal ratio = pixmap.devicePixelRatio();
+    for (int y = 0; y < height; y += band) {
+        const QRect source(0, y, pixmap.width(), qMin(band, height - y));
+        painter->drawPixmap(
+            QRectF(QPointF(topLeft) + QPointF(0, y / ratio), QSizeF(source.size()) / ratio), pixmap, QRectF(source));
+    }
 }
 
 qreal pixelRatio(const QPainter *painter)
@@ -80,7 +98,8 @@ QPixmap ItemPaintCache::tile(const QPixmap &image, const QString &symbol, QSize 
     if (const QPixmap *hit = m_tiles.object(key))
         return *hit;
 
-    const QSize pixels(int(std::ceil(size.width() * devicePixelRatio)), int(std::ceil(size.height() * devicePixelRatio)));
+    const QSize pixels(
+        int(std::ceil(size.width() * devicePixelRatio)), int(std::ceil(size.height() * devicePixelRatio)));
     QImage canvas(pixels, QImage::Format_ARGB32_Premultiplied);
     canvas.fill(Qt::transparent);
     {
@@ -95,8 +114,8 @@ QPixmap ItemPaintCache::tile(const QPixmap &image, const QString &symbol, QSize 
             const QImage source = image.toImage();
             const QImage scaled = source.scaled(pixels, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
             QBrush brush(scaled);
-            brush.setTransform(QTransform::fromTranslate(-(scaled.width() - pixels.width()) / 2.0,
-                -(scaled.height() - pixels.height()) / 2.0));
+            brush.setTransform(QTransform::fromTranslate(
+                -(scaled.width() - pixels.width()) / 2.0, -(scaled.height() - pixels.height()) / 2.0));
             painter.setBrush(brush);
             painter.drawRoundedRect(frame, r, r);
         } else {
@@ -105,8 +124,8 @@ QPixmap ItemPaintCache::tile(const QPixmap &image, const QString &symbol, QSize 
             QPixmap glyph = Symbols::tinted(symbol, secondary, symbolSize, devicePixelRatio);
             if (!glyph.isNull()) {
                 glyph.setDevicePixelRatio(1.0); // this canvas is drawn in device pixels
-                painter.drawPixmap(QPointF((pixels.width() - glyph.width()) / 2.0, (pixels.height() - glyph.height()) / 2.0),
-                    glyph);
+                painter.drawPixmap(
+                    QPointF((pixels.width() - glyph.width()) / 2.0, (pixels.height() - glyph.height()) / 2.0), glyph);
             }
         }
         // The border lies inside the rounded rectangle.
@@ -121,6 +140,35 @@ QPixmap ItemPaintCache::tile(const QPixmap &image, const QString &symbol, QSize 
     return result;
 }
 
+QPixmap ItemPaintCache::roundedFill(QSize size, int radius, const QColor &color, qreal devicePixelRatio)
+{
+    if (size.isEmpty())
+        return QPixmap();
+    const QString key = QStringLiteral("f:%1x%2:%3:%4:%5")
+                            .arg(size.width())
+                            .arg(size.height())
+                            .arg(radius)
+                            .arg(color.rgba(), 0, 16)
+                            .arg(devicePixelRatio);
+    if (const QPixmap *hit = m_tiles.object(key))
+        return *hit;
+    QImage canvas(
+        QSize(int(std::ceil(size.width() * devicePixelRatio)), int(std::ceil(size.height() * devicePixelRatio))),
+        QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::transparent);
+    canvas.setDevicePixelRatio(devicePixelRatio);
+    {
+        QPainter painter(&canvas);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawRoundedRect(QRectF(QPointF(0, 0), QSizeF(size)), radius, radius);
+    }
+    QPixmap result = QPixmap::fromImage(std::move(canvas));
+    m_tiles.insert(key, new QPixmap(result));
+    return result;
+}
+
 void drawRowBackground(QPainter *painter, const QStyleOptionViewItem &option)
 {
     const bool selected = option.state & QStyle::State_Selected;
@@ -128,8 +176,8 @@ void drawRowBackground(QPainter *painter, const QStyleOptionViewItem &option)
     if (!selected && !hovered)
         return;
     const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
-        : option.state & QStyle::State_Active                                 ? QPalette::Active
-                                                                              : QPalette::Inactive;
+        : option.state & QStyle::State_Active                                  ? QPalette::Active
+                                                                               : QPalette::Inactive;
     QColor fill = option.palette.color(group, QPalette::Highlight);
     if (!selected)
         fill.setAlphaF(0.12);
@@ -145,8 +193,8 @@ QString ItemPaintCache::elided(const QString &text, const QFontMetrics &metrics,
 {
     if (width <= 0)
         return QString();
-    return metrics.elidedText(text.size() > maxShownCharacters ? text.left(maxShownCharacters) : text,
-        Qt::ElideRight, width);
+    return metrics.elidedText(
+        text.size() > maxShownCharacters ? text.left(maxShownCharacters) : text, Qt::ElideRight, width);
 }
 
 } // namespace detail
@@ -155,8 +203,7 @@ QString ItemPaintCache::elided(const QString &text, const QFontMetrics &metrics,
 
 ItemRowDelegate::ItemRowDelegate(QObject *parent)
     : QStyledItemDelegate(parent)
-{
-}
+{ }
 
 void ItemRowDelegate::ensureFonts(const QFont &base) const
 {
@@ -176,8 +223,8 @@ QSize ItemRowDelegate::sizeHint(const QStyleOptionViewItem &option, const QModel
     ensureFonts(option.font);
     const int text = m_titleMetrics.height() + textSpacing + m_captionMetrics.height();
     // Narrow on purpose: list rows stretch to the viewport, and a wide hint would force a horizontal scroll bar.
-    return QSize(2 * horizontalPadding + thumbnailWidth + spacing + 100,
-        2 * verticalPadding + qMax(thumbnailHeight, text));
+    return QSize(
+        2 * horizontalPadding + thumbnailWidth + spacing + 100, 2 * verticalPadding + qMax(thumbnailHeight, text));
 }
 
 void ItemRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
@@ -204,8 +251,8 @@ void ItemRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &optio
 
     painter->setFont(done ? m_doneFont : m_titleFont);
     painter->setPen(done ? colors.secondary : colors.primary);
-    const QString title = detail::ItemPaintCache::elided(
-        index.data(ItemListModel::TitleRole).toString(), m_titleMetrics, textWidth);
+    const QString title
+        = detail::ItemPaintCache::elided(index.data(ItemListModel::TitleRole).toString(), m_titleMetrics, textWidth);
     painter->drawText(QRect(textLeft, top, textWidth, titleHeight), Qt::AlignLeft | Qt::AlignVCenter, title);
 
     painter->setFont(m_captionFont);
@@ -221,8 +268,7 @@ void ItemRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &optio
 
 ItemCardDelegate::ItemCardDelegate(QObject *parent)
     : QStyledItemDelegate(parent)
-{
-}
+{ }
 
 int ItemCardDelegate::adaptiveCardWidth(int availableWidth)
 {
@@ -301,9 +347,9 @@ void ItemCardDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
 
     const QRect card = option.rect;
     const QColor secondary = UiStyle::secondary(option.palette);
-    painter->setPen(Qt::NoPen);
-    painter->setBrush(withAlpha(secondary, option.state & QStyle::State_MouseOver ? 0.14 : 0.08));
-    painter->drawRoundedRect(QRectF(card), cornerRadius, cornerRadius);
+    drawInBands(painter, card.topLeft(),
+        m_cache.roundedFill(card.size(), cornerRadius,
+            withAlpha(secondary, option.state & QStyle::State_MouseOver ? 0.14 : 0.08), pixelRatio(painter)));
     if (option.state & QStyle::State_Selected) {
         painter->setPen(QPen(option.palette.color(QPalette::Highlight), 2));
         painter->setBrush(Qt::NoBrush);
@@ -314,7 +360,7 @@ void ItemCardDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
     const QSize previewSize(inner.width(), previewHeight);
     const QPixmap image = index.data(ItemListModel::ThumbnailRole).value<QPixmap>();
     const QString symbol = index.data(ItemListModel::SymbolRole).toString();
-    painter->drawPixmap(inner.topLeft(),
+    drawInBands(painter, inner.topLeft(),
         m_cache.tile(image, symbol, previewSize, previewRadius, 0.15, placeholderSymbolSize, option.palette,
             pixelRatio(painter)));
 
@@ -343,8 +389,7 @@ void ItemCardDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
 
 NoteRowDelegate::NoteRowDelegate(QObject *parent)
     : QStyledItemDelegate(parent)
-{
-}
+{ }
 
 void NoteRowDelegate::ensureFonts(const QFont &base) const
 {
@@ -380,7 +425,8 @@ void NoteRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &optio
 
     painter->setFont(m_captionFont);
     painter->setPen(colors.secondary);
-    painter->drawText(QRect(rect.left(), rect.top() + titleHeight + textSpacing, rect.width(), m_captionMetrics.height()),
+    painter->drawText(
+        QRect(rect.left(), rect.top() + titleHeight + textSpacing, rect.width(), m_captionMetrics.height()),
         Qt::AlignLeft | Qt::AlignVCenter,
         detail::ItemPaintCache::elided(
             index.data(ItemListModel::NotePreviewRole).toString(), m_captionMetrics, rect.width()));

@@ -24,6 +24,9 @@ public:
     // Both carry the thin border. Rendered once per image, size, colour and pixel density.
     QPixmap tile(const QPixmap &image, const QString &symbol, QSize size, int radius, qreal placeholderAlpha,
         int symbolSize, const QPalette &palette, qreal devicePixelRatio);
+    // A filled rounded rectangle, cached: rasterising an antialiased shape per card and paint costs more
+    // than drawing the finished pixels.
+    QPixmap roundedFill(QSize size, int radius, const QColor &color, qreal devicePixelRatio);
     // Text elided to the width; long texts are cut first so eliding never shapes a whole note.
     static QString elided(const QString &text, const QFontMetrics &metrics, int width);
 

@@ -10,7 +10,6 @@ namespace oxle {
 ItemListModel::ItemListModel(ThumbnailCache *thumbnails, QObject *parent)
     : QAbstractListModel(parent)
     , m_thumbnails(thumbnails)
-    , m_clock([] { return QDateTime::currentDateTime(); })
 {
     if (m_thumbnails)
         connect(m_thumbnails, &ThumbnailCache::loaded, this, &ItemListModel::onThumbnailLoaded);
@@ -26,12 +25,12 @@ bool ItemListModel::isRow(const QModelIndex &index) const
 void ItemListModel::setItems(const QList<Item> &items)
 {
     const bool sameRows = items.size() == m_items.size()
-        && std::equal(items.begin(), items.end(), m_items.begin(),
-            [](const Item &a, const Item &b) { return a.id == b.id; });
+        && std::equal(
+            items.begin(), items.end(), m_items.begin(), [](const Item &a, const Item &b) { return a.id == b.id; });
     if (!sameRows) {
         beginResetModel();
         m_items = items;
-        rebuildIndex();
+        forgetRows();
         endResetModel();
         return;
     }
@@ -48,14 +47,23 @@ void ItemListModel::setItems(const QList<Item> &items)
     m_items = items;
     if (first < 0)
         return;
-    rebuildIndex();
+    forgetRows();
     Q_EMIT dataChanged(index(int(first)), index(int(last)));
 }
 
-void ItemListModel::rebuildIndex()
+void ItemListModel::forgetRows()
 {
+    m_subtitles.clear();
     m_rowByID.clear();
     m_rowsByThumbnail.clear();
+    m_indexed = false;
+}
+
+void ItemListModel::ensureIndex() const
+{
+    if (m_indexed)
+        return;
+    m_indexed = true;
     m_rowByID.reserve(m_items.size());
     for (qsizetype row = 0; row < m_items.size(); ++row) {
         const Item &item = m_items[row];
@@ -75,12 +83,14 @@ std::optional<Item> ItemListModel::itemAt(const QModelIndex &index) const
 
 int ItemListModel::rowOf(const QString &itemID) const
 {
+    ensureIndex();
     return m_rowByID.value(itemID, -1);
 }
 
 void ItemListModel::setClock(std::function<QDateTime()> clock)
 {
-    m_clock = clock ? std::move(clock) : [] { return QDateTime::currentDateTime(); };
+    m_clock = std::move(clock);
+    m_subtitles.clear();
     if (!m_items.isEmpty())
         Q_EMIT dataChanged(index(0), index(rowCount() - 1), { SubtitleRole });
 }
@@ -105,7 +115,7 @@ QVariant ItemListModel::data(const QModelIndex &index, int role) const
     case IdRole:
         return item.id;
     case SubtitleRole:
-        return DisplayRules::subtitle(item, m_clock());
+        return subtitleAt(index.row());
     case DoneRole:
         return item.status == ItemStatus::Done;
     case SymbolRole:
@@ -123,6 +133,30 @@ QVariant ItemListModel::data(const QModelIndex &index, int role) const
     default:
         return QVariant();
     }
+}
+
+QString ItemListModel::subtitleAt(int row) const
+{
+    const QDateTime clockNow = m_clock ? m_clock() : QDateTime();
+    const qint64 millis = m_clock ? clockNow.toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = millis / 1000;
+    if (second != m_subtitleSecond) {
+        m_subtitleSecond = second;
+        m_subtitles.clear();
+        m_zone = QTimeZone::systemTimeZone();
+    }
+    if (m_subtitles.size() != m_items.size())
+        m_subtitles = QList<QString>(m_items.size());
+    QString &cached = m_subtitles[row];
+    if (cached.isNull()) {
+        // Local-time arithmetic goes through the C library, which looks at the zone file on every conversion;
+        // the same zone as a QTimeZone counts the same calendar days several times faster.
+        QDateTime now = m_clock ? clockNow : QDateTime::fromMSecsSinceEpoch(millis);
+        if (now.timeSpec() == Qt::LocalTime && m_zone.isValid())
+            now = now.toTimeZone(m_zone);
+        cached = DisplayRules::subtitle(m_items[row], now);
+    }
+    return cached;
 }
 
 Qt::ItemFlags ItemListModel::flags(const QModelIndex &index) const
@@ -149,6 +183,7 @@ QHash<int, QByteArray> ItemListModel::roleNames() const
 
 void ItemListModel::onThumbnailLoaded(const QString &url)
 {
+    ensureIndex();
     for (auto it = m_rowsByThumbnail.constFind(url); it != m_rowsByThumbnail.constEnd() && it.key() == url; ++it) {
         const QModelIndex changed = index(it.value());
         Q_EMIT dataChanged(changed, changed, { ThumbnailRole });

@@ -11,7 +11,9 @@
 #include <QHash>
 #include <QList>
 #include <QMultiHash>
+#include <QTimeZone>
 #include <functional>
+#include <limits>
 #include <optional>
 
 namespace oxle {
@@ -43,7 +45,7 @@ public:
     const QList<Item> &items() const { return m_items; }
     std::optional<Item> itemAt(const QModelIndex &index) const;
     int rowOf(const QString &itemID) const; // -1 when absent
-    // "Now" for the subtitles' relative times; the default is the system clock.
+    // "Now" for the subtitles' relative times; the default (also for an empty function) is the system clock.
     void setClock(std::function<QDateTime()> clock);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -54,13 +56,21 @@ public:
 private:
     bool isRow(const QModelIndex &index) const;
     void onThumbnailLoaded(const QString &url);
-    void rebuildIndex();
+    void forgetRows();
+    void ensureIndex() const;
+    QString subtitleAt(int row) const;
 
     ThumbnailCache *m_thumbnails;
     QList<Item> m_items;
-    QHash<QString, int> m_rowByID;
-    QMultiHash<QString, int> m_rowsByThumbnail;
-    std::function<QDateTime()> m_clock;
+    // Built on first use: handing over thousands of rows should not wait for look-ups nobody made yet.
+    mutable QHash<QString, int> m_rowByID;
+    mutable QMultiHash<QString, int> m_rowsByThumbnail;
+    mutable bool m_indexed = false;
+    std::function<QDateTime()> m_clock; // empty: the system clock
+    // Subtitles of the current second: a scroll or a hover repaints the same rows many times a second.
+    mutable QList<QString> m_subtitles; // null: not yet computed
+    mutable qint64 m_subtitleSecond = std::numeric_limits<qint64>::min();
+    mutable QTimeZone m_zone;
 };
 
 } // namespace oxle

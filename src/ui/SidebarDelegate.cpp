@@ -26,8 +26,7 @@ QFont scaledFont(const QFont &base, qreal factor)
 
 SidebarDelegate::SidebarDelegate(QObject *parent)
     : QStyledItemDelegate(parent)
-{
-}
+{ }
 
 void SidebarDelegate::ensureFonts(const QFont &base) const
 {
@@ -88,7 +87,8 @@ void SidebarDelegate::paint(QPainter *painter, const QStyleOptionViewItem &optio
     detail::drawRowBackground(painter, option);
 
     const bool selected = option.state & QStyle::State_Selected;
-    const QColor primary = selected ? option.palette.color(QPalette::HighlightedText) : UiStyle::primary(option.palette);
+    const QColor primary
+        = selected ? option.palette.color(QPalette::HighlightedText) : UiStyle::primary(option.palette);
     QColor secondary = UiStyle::secondary(option.palette);
     if (selected) {
         secondary = primary;
@@ -118,8 +118,8 @@ void SidebarDelegate::paint(QPainter *painter, const QStyleOptionViewItem &optio
     const QString name = m_nameMetrics.elidedText(text, Qt::ElideRight, qMax(0, nameRoom));
     painter->setFont(m_nameFont);
     painter->setPen(primary);
-    painter->drawText(QRect(nameLeft, row.top(), qMax(0, nameRoom), row.height()), Qt::AlignLeft | Qt::AlignVCenter,
-        name);
+    painter->drawText(
+        QRect(nameLeft, row.top(), qMax(0, nameRoom), row.height()), Qt::AlignLeft | Qt::AlignVCenter, name);
     if (shared) {
         const QPixmap marker = Symbols::tinted(QStringLiteral("person.2.fill"), secondary, sharedSymbolSize, ratio);
         const int x = nameLeft + m_nameMetrics.horizontalAdvance(name) + 4;

@@ -9,8 +9,7 @@ namespace oxle {
 
 SidebarModel::SidebarModel(QObject *parent)
     : QAbstractListModel(parent)
-{
-}
+{ }
 
 // Views and callers may hand in invalid or foreign indexes; those answer nothing rather than warn.
 bool SidebarModel::isRow(const QModelIndex &index) const
@@ -19,8 +18,8 @@ bool SidebarModel::isRow(const QModelIndex &index) const
         && index.row() < rowCount();
 }
 
-void SidebarModel::setCategories(const QList<Category> &categories, const QSet<QString> &sharedIDs,
-    const QHash<QString, int> &counts)
+void SidebarModel::setCategories(
+    const QList<Category> &categories, const QSet<QString> &sharedIDs, const QHash<QString, int> &counts)
 {
     QList<ListRow> rows;
     rows.reserve(categories.size());
@@ -118,8 +117,7 @@ std::optional<SidebarItem> SidebarModel::itemAt(const QModelIndex &index) const
 
 std::optional<Category> SidebarModel::categoryAt(const QModelIndex &index) const
 {
-    if (!isRow(index)
-        || kindOf(index.row()) != RowKind::Category)
+    if (!isRow(index) || kindOf(index.row()) != RowKind::Category)
         return std::nullopt;
     return m_rows[index.row() - 1].category;
 }

@@ -31,8 +31,8 @@ public:
     explicit SidebarModel(QObject *parent = nullptr);
 
     // The same list ids in the same order only signal the rows that changed; otherwise the model resets.
-    void setCategories(const QList<Category> &categories, const QSet<QString> &sharedIDs,
-        const QHash<QString, int> &counts);
+    void setCategories(
+        const QList<Category> &categories, const QSet<QString> &sharedIDs, const QHash<QString, int> &counts);
     void setInboxCount(int n);
     void setNotesCount(int n);
 

@@ -101,8 +101,8 @@ QPixmap tinted(const QString &symbolName, const QColor &color, int pointSize, qr
     if (pointSize <= 0 || !hasBundled(symbolName))
         return QPixmap();
     const qreal ratio = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
-    const QString key = symbolName + u'|' + QString::number(color.rgba(), 16) + u'|' + QString::number(pointSize)
-        + u'|' + QString::number(ratio);
+    const QString key = symbolName + u'|' + QString::number(color.rgba(), 16) + u'|' + QString::number(pointSize) + u'|'
+        + QString::number(ratio);
     // A few hundred entries cover every list colour and size on screen; painting asks again for each row.
     static QCache<QString, QPixmap> cache(512);
     if (const QPixmap *hit = cache.object(key))

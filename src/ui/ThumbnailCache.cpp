@@ -23,7 +23,7 @@ namespace oxle {
 namespace {
 
 constexpr int transferTimeoutMs = 30'000;
-constexpr qint64 diskCacheBytes = 64 * 1024 * 1024;
+constexpr qint64 diskCacheBytes = 64LL * 1024 * 1024;
 constexpr int defaultMemoryKilobytes = 96 * 1024;
 
 bool isLoadable(const QUrl &url)
@@ -69,7 +69,9 @@ ThumbnailCache::~ThumbnailCache()
     // The replies belong to the shared network manager; they must not call back into a destroyed cache.
     const auto replies = m_running;
     m_running.clear();
-    for (QNetworkReply *reply : replies) {
+    for (const QPointer<QNetworkReply> &reply : replies) {
+        if (!reply)
+            continue;
         disconnect(reply, nullptr, this, nullptr);
         reply->abort();
         reply->deleteLater();

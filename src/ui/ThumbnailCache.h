@@ -2,15 +2,16 @@
 
 // Preview images of items, loaded in the background so painting never waits for the network or the disk.
 // At most four loads run at a time; the newest requests go first, so after fast scrolling the rows on screen
-// load before those scrolled past, and only the newest few hundred wait at all. Decoded images stay in a memory cache; the downloaded bytes also go to a
-// disk cache, so a restart shows known previews without the network. An address that failed (error status,
-// network error, an answer that is no image) is remembered and not asked for again in this run.
+// load before those scrolled past, and only the newest few hundred wait at all. Decoded images stay in a memory cache;
+// the downloaded bytes also go to a disk cache, so a restart shows known previews without the network. An address that
+// failed (error status, network error, an answer that is no image) is remembered and not asked for again in this run.
 
 #include <QCache>
 #include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPixmap>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 
@@ -27,7 +28,7 @@ class ThumbnailCache : public QObject
 public:
     static constexpr int maxConcurrentLoads = 4;
     // Bigger answers are not previews; the load is abandoned and counts as failed.
-    static constexpr qint64 maxImageBytes = 8 * 1024 * 1024;
+    static constexpr qint64 maxImageBytes = 8LL * 1024 * 1024;
     // Images are shrunk on decoding to fit this box: the largest a card shows on a high-density screen.
     static constexpr int maxDecodedSide = 640;
     // Waiting requests beyond this are forgotten, oldest first: after a fast scroll through thousands of rows
@@ -66,7 +67,7 @@ private:
     QSet<QString> m_failed;
     QSet<QString> m_pending; // queued or running
     QList<QString> m_queue; // newest last
-    QHash<QString, QNetworkReply *> m_running;
+    QHash<QString, QPointer<QNetworkReply>> m_running; // the network manager may go first and take them along
     int m_active = 0;
     bool m_pumpScheduled = false;
 };

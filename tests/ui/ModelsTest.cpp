@@ -17,10 +17,12 @@
 #include <QListView>
 #include <QNetworkAccessManager>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <memory>
 
 using namespace oxle;
 using oxle::test::CannedResponse;
@@ -103,6 +105,7 @@ private Q_SLOTS:
     void itemUpdates();
     void itemRoles_data();
     void itemRoles();
+    void subtitleUsesInjectedClock_data();
     void subtitleUsesInjectedClock();
 
     void sidebarRows();
@@ -117,6 +120,8 @@ private Q_SLOTS:
     void thumbnailLoadsAtMostFourAtOnce();
     void thumbnailLoadsNewestFirstAndForgetsTheOldest();
     void thumbnailDiskCacheServesARestart();
+    void thumbnailLoadsInFlightAtTeardown_data();
+    void thumbnailLoadsInFlightAtTeardown();
 
     void symbolsHaveTintableDrawings_data();
     void symbolsHaveTintableDrawings();
@@ -147,6 +152,7 @@ void ModelsTest::itemUpdates_data()
     retitled[1].title = QStringLiteral("Renamed");
     QList<Item> ends = items({ "a", "b", "c" });
     ends[0].status = QStringLiteral("done");
+    ends[0].createdAt -= 3LL * 24 * 3600 * 1000;
     ends[2].thumbnailUrl = QStringLiteral("https://img.example.com/c.png");
 
     QTest::newRow("first fill") << QStringList {} << items({ "a", "b" }) << true << -1 << -1;
@@ -170,7 +176,14 @@ void ModelsTest::itemUpdates()
 
     ItemListModel model(nullptr);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    const QDateTime now = QDateTime::fromMSecsSinceEpoch(1'700'000'000'000 + 90'000);
+    model.setClock([now] { return now; });
     model.setItems(items(before));
+    // Look-ups and subtitles answered before the update must not outlive it.
+    for (int row = 0; row < model.rowCount(); ++row) {
+        model.rowOf(before[row]);
+        model.index(row).data(ItemListModel::SubtitleRole);
+    }
     QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
 
@@ -183,6 +196,8 @@ void ModelsTest::itemUpdates()
     for (int row = 0; row < after.size(); ++row) {
         QCOMPARE(model.rowOf(after[row].id), row);
         QCOMPARE(model.itemAt(model.index(row)), std::optional<Item>(after[row]));
+        QCOMPARE(
+            model.index(row).data(ItemListModel::SubtitleRole).toString(), DisplayRules::subtitle(after[row], now));
     }
     QCOMPARE(model.rowOf(QStringLiteral("absent")), -1);
     QVERIFY(!model.itemAt(QModelIndex()));
@@ -199,26 +214,35 @@ void ModelsTest::itemRoles_data()
 
     Item untitled = item("u", QString());
     untitled.url.clear();
-    QTest::newRow("nothing to show") << untitled << "Untitled" << false << "doc.richtext" << "" << "";
+    QTest::newRow("nothing to show") << untitled << "Untitled" << false << "doc.richtext"
+                                     << ""
+                                     << "";
 
     Item byDomain = item("d", std::nullopt);
     byDomain.sourceDomain = QStringLiteral("example.com");
     byDomain.contentType = QStringLiteral("video");
-    QTest::newRow("domain as title") << byDomain << "example.com" << false << "play.rectangle.fill" << "example.com"
+    QTest::newRow("domain as title") << byDomain << "example.com" << false << "play.rectangle.fill"
+                                     << "example.com"
                                      << "";
 
     Item done = item("x");
     done.status = QStringLiteral("done");
-    QTest::newRow("done") << done << "Title" << true << "doc.richtext" << "" << "";
+    QTest::newRow("done") << done << "Title" << true << "doc.richtext"
+                          << ""
+                          << "";
 
     Item shouting = item("y");
     shouting.status = QStringLiteral("DONE");
-    QTest::newRow("status is compared exactly") << shouting << "Title" << false << "doc.richtext" << "" << "";
+    QTest::newRow("status is compared exactly") << shouting << "Title" << false << "doc.richtext"
+                                                << ""
+                                                << "";
 
     Item note = item("n", QStringLiteral("Groceries"));
     note.contentType = QStringLiteral("note");
     note.note = QStringLiteral("Groceries\nmilk\neggs");
-    QTest::newRow("note") << note << "Groceries" << false << "note.text" << "" << "milk eggs";
+    QTest::newRow("note") << note << "Groceries" << false << "note.text"
+                          << ""
+                          << "milk eggs";
 }
 
 void ModelsTest::itemRoles()
@@ -245,11 +269,36 @@ void ModelsTest::itemRoles()
     QVERIFY(!index.data(ItemListModel::ThumbnailRole).isValid());
 }
 
+void ModelsTest::subtitleUsesInjectedClock_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QString>("created"); // local wall-clock times in that zone
+    QTest::addColumn<QString>("now");
+
+    QTest::newRow("minutes") << QByteArray("UTC") << "2024-05-01T10:00:00"
+                             << "2024-05-01T10:05:00";
+    QTest::newRow("a day across the spring change") << QByteArray("Europe/Berlin") << "2024-03-30T11:00:00"
+                                                    << "2024-03-31T11:30:00";
+    QTest::newRow("hours across the spring change") << QByteArray("Europe/Berlin") << "2024-03-30T12:00:00"
+                                                    << "2024-03-31T11:30:00";
+    QTest::newRow("a month across the autumn change") << QByteArray("America/New_York") << "2024-10-15T09:00:00"
+                                                      << "2024-11-15T09:00:00";
+}
+
 void ModelsTest::subtitleUsesInjectedClock()
 {
-    const QDateTime fixed = QDateTime::fromMSecsSinceEpoch(1'700'000'000'000 + 5 * 60'000);
+    QFETCH(QByteArray, zone);
+    QFETCH(QString, created);
+    QFETCH(QString, now);
+
+    // Relative times count calendar days in the local zone; the model must count them exactly as the rule does.
+    const QByteArray previous = qgetenv("TZ");
+    qputenv("TZ", zone);
+    const auto restore = qScopeGuard([&] { previous.isNull() ? qunsetenv("TZ") : qputenv("TZ", previous); });
+    const QDateTime fixed = QDateTime::fromString(now, Qt::ISODate);
     Item saved = item("a");
     saved.sourceDomain = QStringLiteral("example.com");
+    saved.createdAt = QDateTime::fromString(created, Qt::ISODate).toMSecsSinceEpoch();
     ItemListModel model(nullptr);
     model.setItems({ saved });
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
@@ -334,8 +383,7 @@ void ModelsTest::sidebarListRoles()
     QHash<QString, int> counts;
     if (storedCount >= 0)
         counts.insert(category.id, storedCount);
-    model.setCategories({ category, list("other") }, shared ? QSet<QString> { category.id } : QSet<QString> {},
-        counts);
+    model.setCategories({ category, list("other") }, shared ? QSet<QString> { category.id } : QSet<QString> {}, counts);
 
     const QModelIndex index = model.indexOf(SidebarItem::category(category.id));
     QCOMPARE(index.data().toString(), category.name);
@@ -364,8 +412,8 @@ void ModelsTest::sidebarUpdates_data()
     QTest::newRow("renamed") << renamed << Counts { { "a", 1 } } << false << 3 << 3;
     QTest::newRow("list added") << QList<Category> { list("a"), list("b"), list("c"), list("d") }
                                 << Counts { { "a", 1 } } << true << -1 << -1;
-    QTest::newRow("list removed") << QList<Category> { list("a"), list("c") } << Counts { { "a", 1 } }
-                                  << true << -1 << -1;
+    QTest::newRow("list removed") << QList<Category> { list("a"), list("c") } << Counts { { "a", 1 } } << true << -1
+                                  << -1;
     QTest::newRow("all removed") << QList<Category> {} << Counts {} << true << -1 << -1;
 }
 
@@ -403,15 +451,22 @@ void ModelsTest::thumbnailOutcomes_data()
 
     const CannedResponse html { 200, "<html><body>not an image</body></html>", { { "Content-Type", "image/png" } },
         false, 0 };
-    QTest::newRow("png") << "/a.png" << "" << png() << true;
-    QTest::newRow("large png is shrunk") << "/big.png" << "" << png(QSize(2000, 1000)) << true;
-    QTest::newRow("page instead of image") << "/page" << "" << html << false;
-    QTest::newRow("not found") << "/missing.png" << "" << CannedResponse::empty(404) << false;
-    QTest::newRow("server error with image") << "/err.png" << "" << CannedResponse { 500, pngBytes({ 4, 4 }), {}, false, 0 }
-                                             << false;
-    QTest::newRow("empty body") << "/empty.png" << "" << CannedResponse::empty(200) << false;
-    QTest::newRow("local file") << "-" << "file:///etc/hostname" << CannedResponse {} << false;
-    QTest::newRow("not a web address") << "-" << "example.com/a.png" << CannedResponse {} << false;
+    QTest::newRow("png") << "/a.png"
+                         << "" << png() << true;
+    QTest::newRow("large png is shrunk") << "/big.png"
+                                         << "" << png(QSize(2000, 1000)) << true;
+    QTest::newRow("page instead of image") << "/page"
+                                           << "" << html << false;
+    QTest::newRow("not found") << "/missing.png"
+                               << "" << CannedResponse::empty(404) << false;
+    QTest::newRow("server error with image") << "/err.png"
+                                             << "" << CannedResponse { 500, pngBytes({ 4, 4 }), {}, false, 0 } << false;
+    QTest::newRow("empty body") << "/empty.png"
+                                << "" << CannedResponse::empty(200) << false;
+    QTest::newRow("local file") << "-"
+                                << "file:///etc/hostname" << CannedResponse {} << false;
+    QTest::newRow("not a web address") << "-"
+                                       << "example.com/a.png" << CannedResponse {} << false;
 }
 
 void ModelsTest::thumbnailOutcomes()
@@ -556,6 +611,32 @@ void ModelsTest::thumbnailDiskCacheServesARestart()
     QCOMPARE(server.requests().size(), 0);
 }
 
+void ModelsTest::thumbnailLoadsInFlightAtTeardown_data()
+{
+    QTest::addColumn<bool>("networkFirst");
+    QTest::newRow("cache destroyed first") << false;
+    QTest::newRow("network destroyed first") << true;
+}
+
+void ModelsTest::thumbnailLoadsInFlightAtTeardown()
+{
+    QFETCH(bool, networkFirst);
+    RecordingServer server;
+    server.setHandler([](const oxle::test::RecordedRequest &) { return CannedResponse::never(); });
+    auto network = std::make_unique<QNetworkAccessManager>();
+    auto cache = std::make_unique<ThumbnailCache>(network.get());
+    cache->setDiskCacheDirectory(QString());
+    for (int i = 0; i < 3; ++i)
+        cache->pixmap(server.baseUrl() + QStringLiteral("/%1.png").arg(i));
+    QTRY_COMPARE(server.requests().size(), 3);
+
+    if (networkFirst)
+        network.reset();
+    cache.reset();
+    network.reset();
+    QTest::qWait(20); // deferred deletions and aborted replies run here
+}
+
 // --- Symbols and delegates ----------------------------------------------------------------------------------
 
 void ModelsTest::symbolsHaveTintableDrawings_data()
@@ -572,10 +653,30 @@ void ModelsTest::symbolsHaveTintableDrawings_data()
         names.append(typed.symbolName());
     }
     // And the toolbars, menus and empty states.
-    names << "tray" << "note.text" << "person.2.fill" << "folder.badge.plus" << "plus" << "checkmark.circle"
-          << "list.bullet" << "square.grid.2x2" << "sidebar.right" << "safari" << "bell" << "doc.plaintext"
-          << "checkmark" << "folder" << "doc.on.doc" << "square.and.arrow.up" << "trash" << "square.and.pencil"
-          << "bookmark.fill" << "apple.logo" << "magnifyingglass" << "arrow.clockwise" << "gearshape" << "xmark";
+    names << "tray"
+          << "note.text"
+          << "person.2.fill"
+          << "folder.badge.plus"
+          << "plus"
+          << "checkmark.circle"
+          << "list.bullet"
+          << "square.grid.2x2"
+          << "sidebar.right"
+          << "safari"
+          << "bell"
+          << "doc.plaintext"
+          << "checkmark"
+          << "folder"
+          << "doc.on.doc"
+          << "square.and.arrow.up"
+          << "trash"
+          << "square.and.pencil"
+          << "bookmark.fill"
+          << "apple.logo"
+          << "magnifyingglass"
+          << "arrow.clockwise"
+          << "gearshape"
+          << "xmark";
     names.removeDuplicates();
     for (const QString &name : names)
         QTest::newRow(qPrintable(name)) << name;
