@@ -4,6 +4,7 @@
 #include "app/AppShell.h"
 #include "app/CallbackBrowserSignIn.h"
 #include "app/InstanceService.h"
+#include "app/SaveTabCommand.h"
 #include "app/SingleInstance.h"
 #include "app/UrlRoute.h"
 #include "core/Account.h"
@@ -57,6 +58,8 @@ const char usageText[] =
     "                         Your items matching the words (at most 50).\n"
     "                         Output is tab-separated, one row per line; --json prints JSON.\n"
     "  --show                 Show the main window (starting oxle when it is not running).\n"
+    "  --save-tab             Save the page shown in the front browser window (Firefox,\n"
+    "                         Chromium, Chrome, Brave, Edge, Vivaldi) to the running oxle.\n"
     "  oxle://...             Hand an oxle address (sign-in callback, invitation) to the\n"
     "                         running instance.\n"
     "  --help, -h             Show this help.\n"
@@ -221,6 +224,19 @@ QCoro::Task<int> openUrlCommand(QString text)
     co_return 0;
 }
 
+// The running instance reads the front tab and saves it; it confirms with a notification, so nothing is printed.
+QCoro::Task<int> saveTabCommand()
+{
+    const InstanceRequest request{InstanceRequest::Kind::SaveTab, {}};
+    if (auto reply = co_await askRunningInstance(defaultInstanceSocketPath(), request, 30'000)) {
+        print(*reply);
+        co_return reply->exitCode;
+    }
+    err() << "oxle: oxle is not running.\n";
+    err().flush();
+    co_return 1;
+}
+
 // Another instance runs: it shows its window instead.
 QCoro::Task<int> showCommand()
 {
@@ -251,9 +267,13 @@ int runInstance(QApplication &app)
         [&api](OxleSession session) { return api.fetchReminderItems(std::move(session)); },
         [&api](OxleSession session) { return api.fetchSharedReminderItems(std::move(session)); });
     AppShell shell(stack.network, stack.config, stack.account, stack.browser, stack.service);
+    // Saving the front tab (`oxle --save-tab`) and the local search index it refreshes.
+    SaveTabCommand saveTab(stack.account, transport, api, reminders);
+    stack.service.setSaveTabHandler([&saveTab] { return saveTab.saveFrontTabForCommand(); });
     QTimer::singleShot(0, &app, [&] {
         notifications.requestAuthorization();
         reminders.rescheduleReminders();
+        saveTab.reindexSpotlight();
         // Until oxle lives in the panel's tray, its window is how the user sees that it runs.
         shell.content().show();
     });
@@ -336,6 +356,11 @@ int runOxle(int argc, char **argv)
         if (args.size() != 1)
             return usageError(QStringLiteral("sign-out takes no arguments."));
         return runTask(app, [] { return signOutCommand(); });
+    }
+    if (command == QLatin1String("--save-tab")) {
+        if (args.size() != 1)
+            return usageError(QStringLiteral("--save-tab takes no arguments."));
+        return runTask(app, [] { return saveTabCommand(); });
     }
     if (isLibraryCommand(command))
         return runTask(app, [args] { return libraryCommand(args); });

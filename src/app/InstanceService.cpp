@@ -58,8 +58,11 @@ QCoro::Task<InstanceReply> InstanceService::handle(InstanceRequest request, QPoi
     case InstanceRequest::Kind::Show:
         Q_EMIT showRequested();
         co_return InstanceReply{};
-    case InstanceRequest::Kind::Capture:
     case InstanceRequest::Kind::SaveTab:
+        if (m_saveTab)
+            co_return co_await m_saveTab();
+        co_return InstanceReply{1, {}, QStringLiteral("This oxle cannot save tabs.")};
+    case InstanceRequest::Kind::Capture:
         co_return InstanceReply{1, {}, QStringLiteral("This oxle has no capture window yet.")};
     }
     co_return InstanceReply{1, {}, QStringLiteral("Unknown request.")};

@@ -8,6 +8,8 @@
 
 #include <QCoro/QCoroTask>
 
+#include <functional>
+
 namespace oxle {
 
 class Account;
@@ -27,6 +29,10 @@ public:
     // Sign in and describe the outcome as the command line prints it.
     QCoro::Task<InstanceReply> signIn(QString provider);
 
+    // What `oxle --save-tab` runs; until one is set, the request is refused.
+    using SaveTabHandler = std::function<QCoro::Task<InstanceReply>()>;
+    void setSaveTabHandler(SaveTabHandler handler) { m_saveTab = std::move(handler); }
+
 Q_SIGNALS:
     // An invitation link ("oxle://join/CODE") for the library to redeem.
     void joinRequested(const QUrl &url);
@@ -36,6 +42,7 @@ Q_SIGNALS:
 private:
     Account &m_account;
     CallbackBrowserSignIn &m_browser;
+    SaveTabHandler m_saveTab;
 };
 
 } // namespace oxle
