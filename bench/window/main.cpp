@@ -111,9 +111,9 @@ int main(int argc, char **argv)
     const qint64 windowPeak = childPeak(QStringLiteral("--window"), count);
     QTextStream out(stdout);
     out << QStringLiteral("bench_window: %1 items, platform %2\n").arg(count).arg(QApplication::platformName());
-    out << QStringLiteral("  bare QListView window:   %1 MiB peak\n").arg(barePeak / 1024.0, 0, 'f', 1);
+    out << QStringLiteral("  bare QListView window:   %1 MiB peak\n").arg(double(barePeak) / 1024.0, 0, 'f', 1);
     out << QStringLiteral("  oxle main window + list: %1 MiB peak (%2x; goal under 80 MiB)\n")
-               .arg(windowPeak / 1024.0, 0, 'f', 1)
+               .arg(double(windowPeak) / 1024.0, 0, 'f', 1)
                .arg(double(windowPeak) / double(barePeak), 0, 'f', 2);
     return barePeak > 0 && windowPeak > 0 ? 0 : 1;
 }

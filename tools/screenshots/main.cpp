@@ -38,6 +38,7 @@
 #include "ui/UiContext.h"
 
 #include <QApplication>
+#include <cstdio>
 #include <QCommandLineParser>
 #include <QCoro/QCoroNetworkReply>
 #include <QCoro/QCoroTask>
@@ -133,6 +134,14 @@ private:
     RootView *root() const { return m_controller.window()->rootView(); }
     template <typename View> View *screen() const { return qobject_cast<View *>(root()->currentScreen()); }
     CategoryItemsView *listScreen() const { return screen<CategoryItemsView>(); }
+    // The list screen shows list `id` with its items (made outside the coroutines that wait for it).
+    std::function<bool()> listShowsItems(const QString &id) const
+    {
+        return [this, id] {
+            CategoryItemsView *view = listScreen();
+            return view && view->categoryID() == id && !view->visibleItems().isEmpty();
+        };
+    }
     // Selects the item that shows the detail pane best and puts the focus on the rows, as a click would.
     void selectShowcase();
 
@@ -250,10 +259,7 @@ QCoro::Task<bool> Shooter::showList(QString id, bool grid)
         co_return false;
     view->setHideDone(false);
     view->setGridView(grid);
-    const bool loaded = co_await waitUntil(QStringLiteral("the items of list ") + id, [this, id] {
-        CategoryItemsView *view = listScreen();
-        return view && view->categoryID() == id && !view->visibleItems().isEmpty();
-    });
+    const bool loaded = co_await waitUntil(QStringLiteral("the items of list ") + id, listShowsItems(id));
     if (!loaded || !listScreen())
         co_return false;
     co_return co_await waitForPictures(listScreen()->visibleItems());
@@ -409,7 +415,9 @@ QCoro::Task<int> Shooter::run()
 
 } // namespace oxle
 
-int main(int argc, char **argv)
+namespace {
+
+int run(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("oxle"));
@@ -468,4 +476,16 @@ int main(int argc, char **argv)
     QTimer::singleShot(0, &app, [&] { body(); });
     app.exec();
     return status;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::exception &error) {
+        fprintf(stderr, "oxle-screenshots: %s\n", error.what());
+        return 2;
+    }
 }
