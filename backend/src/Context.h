@@ -16,7 +16,7 @@ struct Context {
     // Pause between enrichment passes.
     int enrichmentIntervalMs = 1000;
     // Request bodies above this size are answered with 413.
-    qint64 maxBodyBytes = 1024 * 1024;
+    qint64 maxBodyBytes = qint64(1024) * 1024;
     // Largest number of rows one read answers, whatever `limit` asks for (the hosted default).
     qint64 maxRows = 1000;
 };

@@ -43,7 +43,7 @@ public:
     static Fetch fetchPage(const QUrl &url, const std::atomic<bool> *cancel = nullptr);
 
     static constexpr int kTimeoutSeconds = 5;
-    static constexpr qint64 kMaxBodyBytes = 2 * 1024 * 1024;
+    static constexpr qint64 kMaxBodyBytes = qint64(2) * 1024 * 1024;
     static constexpr int kMaxRedirects = 3;
 
 private:

@@ -121,6 +121,12 @@ private:
     PGresult *m_res;
 };
 
+// Column `index` of a statement's row: its text, or `fallback` when the row is shorter or the value is null.
+QByteArray column(const std::vector<std::optional<QByteArray>> &row, std::size_t index, const QByteArray &fallback = {})
+{
+    return index < row.size() ? row[index].value_or(fallback) : fallback;
+}
+
 // Runs `stmt` in one transaction as `who`. The statement must answer one row; its text values land in `row`.
 std::optional<ApiError> runStatement(PGconn *conn, bool readOnly, const Identity &who, const SqlStatement &stmt,
                                      std::vector<std::optional<QByteArray>> *row)
@@ -335,8 +341,8 @@ void RestService::handleRead(const Prepared &p, httplib::Response &res)
     std::vector<std::optional<QByteArray>> row;
     if (auto err = runStatement(lease.get(), true, p.who, stmt, &row))
         return sendError(res, *err);
-    const QByteArray body = row.size() > 0 && row[0] ? *row[0] : QByteArrayLiteral("[]");
-    const qint64 count = row.size() > 1 && row[1] ? row[1]->toLongLong() : 0;
+    const QByteArray body = column(row, 0, QByteArrayLiteral("[]"));
+    const qint64 count = column(row, 1).toLongLong();
     const qint64 offset = p.query.offset.value_or(0);
     res.set_header("Content-Range", count > 0 ? QStringLiteral("%1-%2/*").arg(offset).arg(offset + count - 1).toStdString()
                                               : std::string("*/*"));
@@ -460,14 +466,14 @@ void RestService::handleInsert(const Prepared &p, const httplib::Request &req, h
     if (auto err = runStatement(lease.get(), false, p.who, stmt, &row))
         return sendError(res, *err);
 
-    const qint64 count = row.size() > 1 && row[1] ? row[1]->toLongLong() : 0;
-    const bool anyInserted = row.size() > 2 && row[2] && *row[2] == "t";
+    const qint64 count = column(row, 1).toLongLong();
+    const bool anyInserted = column(row, 2) == "t";
     // An upsert whose every row hit an existing one created nothing: 200 rather than 201.
     const int status = plan.merge && count > 0 && !anyInserted ? 200 : 201;
     setPreferenceApplied(res, prefer);
     res.set_header("Content-Range", "*/*");
     if (plan.representation) {
-        sendPayload(res, status, row.size() > 0 && row[0] ? *row[0] : QByteArrayLiteral("[]"));
+        sendPayload(res, status, column(row, 0, QByteArrayLiteral("[]")));
     } else {
         res.status = status;
     }
@@ -528,7 +534,7 @@ void RestService::handleUpdateOrDelete(const Prepared &p, const httplib::Request
     if (auto err = runStatement(lease.get(), false, p.who, stmt, &row))
         return sendError(res, *err);
     if (representation)
-        return sendPayload(res, 200, row.size() > 0 && row[0] ? *row[0] : QByteArrayLiteral("[]"));
+        return sendPayload(res, 200, column(row, 0, QByteArrayLiteral("[]")));
     res.status = 204;
 }
 
@@ -605,7 +611,7 @@ void RestService::handleRpc(const httplib::Request &req, httplib::Response &res)
         res.status = 204;
         return;
     }
-    sendPayload(res, 200, row.size() > 0 && row[0] ? *row[0] : QByteArrayLiteral("null"));
+    sendPayload(res, 200, column(row, 0, QByteArrayLiteral("null")));
 }
 
 } // namespace

@@ -220,6 +220,7 @@ int main(int argc, char **argv)
 
     // listen_after_bind() also returns when the socket fails; wake the signal thread so it can be joined.
     if (!signalled)
+        // NOLINTNEXTLINE(bugprone-bad-signal-to-kill-thread): every thread blocks SIGTERM; sigwait takes it.
         pthread_kill(signalThread.native_handle(), SIGTERM);
     signalThread.join();
 #ifdef OXLE_HAVE_ENRICHMENT

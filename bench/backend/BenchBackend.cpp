@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -73,7 +74,7 @@ double percentile(const std::vector<double> &sorted, double p)
 {
     if (sorted.empty())
         return 0;
-    const size_t index = std::min(sorted.size() - 1, size_t(p * double(sorted.size() - 1) + 0.5));
+    const size_t index = std::min(sorted.size() - 1, size_t(std::lround(p * double(sorted.size() - 1))));
     return sorted[index];
 }
 
@@ -107,7 +108,7 @@ int main(int argc, char **argv)
         return 2;
     }
     const QString user = newUserId();
-    const QByteArray token = env.tokenFor(user, 24 * 3600);
+    const QByteArray token = env.tokenFor(user, qint64(24) * 3600);
     const httplib::Headers read = authHeaders(env.anonKey, token);
     const httplib::Headers write = authHeaders(env.anonKey, token, "return=minimal");
     const QString run = QStringLiteral("bench%1").arg(QRandomGenerator::system()->generate(), 0, 36);

@@ -22,9 +22,9 @@ int AddOutcome::exitCode() const
     return 2;
 }
 
-QCoro::Task<AddOutcome> addToOxle(const SessionStore &store, Transport &transport, QString text)
+QCoro::Task<AddOutcome> addToOxle(const SessionStore *store, Transport *transport, QString text)
 {
-    const auto session = store.loadShared();
+    const auto session = store->loadShared();
     if (!session)
         co_return AddOutcome{AddOutcome::Result::NotSignedIn, QStringLiteral("Sign in to oxle first.")};
 

@@ -21,6 +21,7 @@ struct AddOutcome
     int exitCode() const;
 };
 
-QCoro::Task<AddOutcome> addToOxle(const SessionStore &store, Transport &transport, QString text);
+// store and transport are borrowed: they must outlive the returned task.
+QCoro::Task<AddOutcome> addToOxle(const SessionStore *store, Transport *transport, QString text);
 
 } // namespace oxle

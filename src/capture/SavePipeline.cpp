@@ -70,7 +70,7 @@ QString noteTitle(const QString &body)
     return first;
 }
 
-QCoro::Task<std::optional<QString>> findExistingItem(Transport &transport, OxleSession session, QString canonical)
+QCoro::Task<std::optional<QString>> findExistingItem(Transport *transport, OxleSession session, QString canonical)
 {
     const QueryItems query{
         {QStringLiteral("user_id"), QStringLiteral("eq.") + session.userId},
@@ -79,12 +79,12 @@ QCoro::Task<std::optional<QString>> findExistingItem(Transport &transport, OxleS
         {QStringLiteral("select"), QStringLiteral("id")},
         {QStringLiteral("limit"), QStringLiteral("1")},
     };
-    const QByteArray bytes =
-        co_await transport.sendChecked("GET", transport.makeRequest(transport.restUrl(QStringLiteral("items"), query), session));
+    const QUrl url = transport->restUrl(QStringLiteral("items"), query);
+    const QByteArray bytes = co_await transport->sendChecked("GET", transport->makeRequest(url, session));
     co_return firstId(bytes);
 }
 
-QCoro::Task<QString> defaultListID(Transport &transport, OxleSession session)
+QCoro::Task<QString> defaultListID(Transport *transport, OxleSession session)
 {
     const QueryItems query{
         {QStringLiteral("user_id"), QStringLiteral("eq.") + session.userId},
@@ -94,8 +94,8 @@ QCoro::Task<QString> defaultListID(Transport &transport, OxleSession session)
         {QStringLiteral("order"), QStringLiteral("created_at.asc")},
         {QStringLiteral("limit"), QStringLiteral("1")},
     };
-    const QByteArray found = co_await transport.sendChecked(
-        "GET", transport.makeRequest(transport.restUrl(QStringLiteral("categories"), query), session));
+    const QByteArray found = co_await transport->sendChecked(
+        "GET", transport->makeRequest(transport->restUrl(QStringLiteral("categories"), query), session));
     if (auto id = firstId(found))
         co_return *id;
 
@@ -116,21 +116,22 @@ QCoro::Task<QString> defaultListID(Transport &transport, OxleSession session)
         {QStringLiteral("created_at"), now},
         {QStringLiteral("updated_at"), now},
     };
-    const QUrl url = transport.restUrl(QStringLiteral("categories"), {{QStringLiteral("on_conflict"), QStringLiteral("id")}});
-    const QByteArray created = co_await transport.sendChecked(
-        "POST", transport.makeRequest(url, session, "return=representation,resolution=merge-duplicates"),
+    const QUrl url =
+        transport->restUrl(QStringLiteral("categories"), {{QStringLiteral("on_conflict"), QStringLiteral("id")}});
+    const QByteArray created = co_await transport->sendChecked(
+        "POST", transport->makeRequest(url, session, "return=representation,resolution=merge-duplicates"),
         Transport::serialize(row));
     co_return firstId(created).value_or(fallback);
 }
 
-QCoro::Task<void> insertItem(Transport &transport, OxleSession session, QJsonObject row)
+QCoro::Task<void> insertItem(Transport *transport, OxleSession session, QJsonObject row)
 {
-    co_await transport.sendChecked("POST", transport.makeRequest(transport.restUrl(QStringLiteral("items")), session,
+    co_await transport->sendChecked("POST", transport->makeRequest(transport->restUrl(QStringLiteral("items")), session,
                                                                  "return=minimal"),
                                    Transport::serialize(row));
 }
 
-QCoro::Task<bool> saveLink(Transport &transport, OxleSession session, QString text, std::optional<QString> note,
+QCoro::Task<bool> saveLink(Transport *transport, OxleSession session, QString text, std::optional<QString> note,
                            std::optional<QString> categoryID, std::optional<QString> title)
 {
     const QString canonical = canonicalURL(text);
@@ -167,7 +168,7 @@ QCoro::Task<bool> saveLink(Transport &transport, OxleSession session, QString te
     co_return false;
 }
 
-QCoro::Task<bool> saveNote(Transport &transport, OxleSession session, QString text, std::optional<QString> categoryID)
+QCoro::Task<bool> saveNote(Transport *transport, OxleSession session, QString text, std::optional<QString> categoryID)
 {
     const qint64 now = nowMillis();
     const QString body = trimmed(text);

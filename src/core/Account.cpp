@@ -19,7 +19,7 @@ constexpr qint64 refreshMarginSeconds = 59;
 
 double Account::systemClock()
 {
-    return QDateTime::currentMSecsSinceEpoch() / 1000.0;
+    return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
 }
 
 Account::Account(SessionStore *store, AuthService *auth, Clock clock, QObject *parent)

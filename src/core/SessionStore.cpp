@@ -12,7 +12,7 @@ namespace oxle {
 namespace {
 
 // The mirror holds a session and nothing else; anything larger is not ours.
-constexpr qint64 maxMirrorBytes = 64 * 1024;
+constexpr qint64 maxMirrorBytes = qint64(64) * 1024;
 
 } // namespace
 

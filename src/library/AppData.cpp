@@ -190,13 +190,8 @@ QCoro::Task<bool> AppData::loadItems(QString categoryID)
         co_return false;
     const bool shared = isSharedList(categoryID);
     try {
-        // Two statements: GCC 12 miscompiles co_await inside a conditional expression.
-        QList<Item> items;
-        if (shared)
-            items = co_await m_api.fetchSharedItems(*session, categoryID);
-        else
-            items = co_await m_api.fetchItems(*session, categoryID);
-        m_items = std::move(items);
+        m_items = shared ? co_await m_api.fetchSharedItems(*session, categoryID)
+                         : co_await m_api.fetchItems(*session, categoryID);
     } catch (const std::exception &error) {
         setError(error);
         co_return false;
@@ -215,12 +210,12 @@ QCoro::Task<void> AppData::refreshAll()
 
 // --- Item operations -----------------------------------------------------------------------------------------
 
-QCoro::Task<void> AppData::reloadWhereShown(const Item &item, bool asNote)
+QCoro::Task<void> AppData::reloadWhereShown(std::optional<QString> categoryId, bool asNote)
 {
     if (asNote)
         co_await loadNotes();
-    else if (item.categoryId)
-        co_await loadItems(*item.categoryId);
+    else if (categoryId)
+        co_await loadItems(*categoryId);
     else
         // An inbox item: without this the inbox would keep showing the old state until the next full refresh.
         co_await loadInbox();
@@ -240,7 +235,7 @@ QCoro::Task<void> AppData::markDone(Item item)
     } catch (const std::exception &) {
         // Ignored: the reload shows the item as the backend has it.
     }
-    co_await reloadWhereShown(item, false);
+    co_await reloadWhereShown(item.categoryId, false);
 }
 
 QCoro::Task<void> AppData::remove(Item item)
@@ -256,7 +251,7 @@ QCoro::Task<void> AppData::remove(Item item)
             co_await m_api.deleteItem(*session, item.id);
     } catch (const std::exception &) {
     }
-    co_await reloadWhereShown(item, !shared && item.contentType == ContentType::Note);
+    co_await reloadWhereShown(item.categoryId, !shared && item.contentType == ContentType::Note);
 }
 
 QCoro::Task<void> AppData::move(Item item, QString categoryID)
@@ -269,7 +264,7 @@ QCoro::Task<void> AppData::move(Item item, QString categoryID)
     } catch (const std::exception &) {
     }
     // Reload the place the item came from, so it leaves that view.
-    co_await reloadWhereShown(item, false);
+    co_await reloadWhereShown(item.categoryId, false);
 }
 
 QCoro::Task<void> AppData::setReminder(Item item, std::optional<qint64> at)
@@ -285,7 +280,7 @@ QCoro::Task<void> AppData::setReminder(Item item, std::optional<qint64> at)
             co_await m_api.setItemReminder(*session, item.id, at);
     } catch (const std::exception &) {
     }
-    co_await reloadWhereShown(item, item.contentType == ContentType::Note);
+    co_await reloadWhereShown(item.categoryId, item.contentType == ContentType::Note);
 }
 
 QCoro::Task<bool> AppData::addText(QString text, QString categoryID)
@@ -299,9 +294,10 @@ QCoro::Task<bool> AppData::addText(QString text, QString categoryID)
     bool saved = true;
     try {
         if (ItemReader::looksLikeLink(trimmed))
-            co_await ItemReader::saveLink(m_api.transport(), *session, trimmed, std::nullopt, categoryID, std::nullopt);
+            co_await ItemReader::saveLink(&m_api.transport(), *session, trimmed, std::nullopt, categoryID,
+                                          std::nullopt);
         else
-            co_await ItemReader::saveNote(m_api.transport(), *session, trimmed, categoryID);
+            co_await ItemReader::saveNote(&m_api.transport(), *session, trimmed, categoryID);
     } catch (const std::exception &) {
         saved = false;
     }
@@ -319,11 +315,7 @@ QCoro::Task<std::optional<QString>> AppData::createList(QString name, QString co
         co_return std::nullopt;
     qint64 sortOrder = 0;
     if (!m_categories.isEmpty()) {
-        const auto highest = std::max_element(m_categories.cbegin(), m_categories.cend(),
-                                              [](const Category &a, const Category &b) {
-                                                  return a.sortOrder < b.sortOrder;
-                                              });
-        sortOrder = highest->sortOrder + 1;
+        sortOrder = std::ranges::max_element(m_categories, {}, &Category::sortOrder)->sortOrder + 1;
     }
     std::optional<QString> id = makeId();
     try {

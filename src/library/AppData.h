@@ -136,8 +136,8 @@ private:
         co_return true;
     }
     void setError(const std::exception &error);
-    // The notes when asNote, else the item's list, else the inbox.
-    QCoro::Task<void> reloadWhereShown(const Item &item, bool asNote);
+    // The notes when asNote, else the list categoryId, else the inbox.
+    QCoro::Task<void> reloadWhereShown(std::optional<QString> categoryId, bool asNote);
 
     Account &m_account;
     OxleAPI &m_api;

@@ -191,31 +191,31 @@ QString escapeField(const QString &text)
     return escaped;
 }
 
-QCoro::Task<int> runLibraryCommand(QStringList args, AppData &data, QTextStream &out, QTextStream &err)
+QCoro::Task<int> runLibraryCommand(QStringList args, AppData *data, QTextStream *out, QTextStream *err)
 {
     const Parsed parsed = parse(args);
     if (parsed.help) {
-        out << libraryCommandUsage();
-        out.flush();
+        *out << libraryCommandUsage();
+        out->flush();
         co_return exitOk;
     }
     if (!parsed.badOption.isEmpty())
-        co_return usageError(err, u"Unknown option "_s + parsed.badOption + u'.');
+        co_return usageError(*err, u"Unknown option "_s + parsed.badOption + u'.');
     if (!isLibraryCommand(parsed.command))
-        co_return usageError(err, parsed.command.isEmpty() ? u"Missing command."_s
+        co_return usageError(*err, parsed.command.isEmpty() ? u"Missing command."_s
                                                            : u"Unknown command "_s + parsed.command + u'.');
     if (parsed.command == u"lists"_s && !parsed.operands.isEmpty())
-        co_return usageError(err, u"lists takes no arguments."_s);
+        co_return usageError(*err, u"lists takes no arguments."_s);
     if (parsed.command == u"items"_s && parsed.operands.size() != 1)
-        co_return usageError(err, u"items takes one list id, inbox or notes."_s);
+        co_return usageError(*err, u"items takes one list id, inbox or notes."_s);
     if (parsed.command == u"search"_s && parsed.operands.isEmpty())
-        co_return usageError(err, u"search needs the words to look for."_s);
+        co_return usageError(*err, u"search needs the words to look for."_s);
 
     // The store's loads return silently without a session; a script needs to know why nothing came back.
     bool signedIn = true;
     QString sessionError;
     try {
-        co_await data.account().validSession();
+        co_await data->account().validSession();
     } catch (const AuthError &error) {
         signedIn = false;
         if (error.kind() != AuthError::Kind::NoSession)
@@ -225,52 +225,52 @@ QCoro::Task<int> runLibraryCommand(QStringList args, AppData &data, QTextStream 
         sessionError = error.description();
     }
     if (!signedIn) {
-        err << (sessionError.isEmpty() ? u"Sign in to oxle first."_s : sessionError) << u'\n';
-        err.flush();
+        *err << (sessionError.isEmpty() ? u"Sign in to oxle first."_s : sessionError) << u'\n';
+        err->flush();
         co_return exitFailure;
     }
-    data.clearErrorText();
+    data->clearErrorText();
 
     if (parsed.command == u"lists"_s) {
-        const bool listsLoaded = co_await data.loadCategories();
+        const bool listsLoaded = co_await data->loadCategories();
         if (!listsLoaded)
-            co_return failure(err, data);
-        const bool countsLoaded = co_await data.loadCounts();
+            co_return failure(*err, *data);
+        const bool countsLoaded = co_await data->loadCounts();
         if (!countsLoaded)
-            co_return failure(err, data);
-        writeLists(out, data, parsed.json);
+            co_return failure(*err, *data);
+        writeLists(*out, *data, parsed.json);
     } else if (parsed.command == u"items"_s) {
         const QString which = parsed.operands.constFirst();
         if (which == kInbox) {
-            if (!co_await data.loadInbox())
-                co_return failure(err, data);
-            writeItems(out, data.inboxItems(), parsed.json);
+            if (!co_await data->loadInbox())
+                co_return failure(*err, *data);
+            writeItems(*out, data->inboxItems(), parsed.json);
         } else if (which == kNotes) {
-            if (!co_await data.loadNotes())
-                co_return failure(err, data);
-            writeItems(out, data.notes(), parsed.json);
+            if (!co_await data->loadNotes())
+                co_return failure(*err, *data);
+            writeItems(*out, data->notes(), parsed.json);
         } else {
             // The lists decide whether the id is a shared list, whose items come from another table.
-            if (!co_await data.loadCategories())
-                co_return failure(err, data);
+            if (!co_await data->loadCategories())
+                co_return failure(*err, *data);
             bool known = false;
-            for (const Category &category : data.categories())
+            for (const Category &category : data->categories())
                 known = known || category.id == which;
             if (!known) {
-                err << u"No list with the id "_s << which << u".\n"_s;
-                err.flush();
+                *err << u"No list with the id "_s << which << u".\n"_s;
+                err->flush();
                 co_return exitFailure;
             }
-            if (!co_await data.loadItems(which))
-                co_return failure(err, data);
-            writeItems(out, data.items(), parsed.json);
+            if (!co_await data->loadItems(which))
+                co_return failure(*err, *data);
+            writeItems(*out, data->items(), parsed.json);
         }
     } else {
-        if (!co_await data.search(parsed.operands.join(u' ')))
-            co_return failure(err, data);
-        writeItems(out, data.searchResults(), parsed.json);
+        if (!co_await data->search(parsed.operands.join(u' ')))
+            co_return failure(*err, *data);
+        writeItems(*out, data->searchResults(), parsed.json);
     }
-    out.flush();
+    out->flush();
     co_return exitOk;
 }
 

@@ -26,7 +26,8 @@ namespace oxle {
 class AppData;
 
 // args: the command and its arguments, without the program name (e.g. {"items", "inbox", "--json"}).
-QCoro::Task<int> runLibraryCommand(QStringList args, AppData &data, QTextStream &out, QTextStream &err);
+// data, out and err are borrowed: they must outlive the returned task.
+QCoro::Task<int> runLibraryCommand(QStringList args, AppData *data, QTextStream *out, QTextStream *err);
 
 // The command names runLibraryCommand handles, for the caller's dispatch.
 bool isLibraryCommand(const QString &name);

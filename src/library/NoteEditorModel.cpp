@@ -67,10 +67,12 @@ public:
     static QCoro::Task<void> drain(std::shared_ptr<NoteWriter> self)
     {
         self->running = true;
-        while (self->next) {
-            Request request = std::move(*self->next);
+        for (;;) {
+            std::optional<Request> next = std::exchange(self->next, std::nullopt);
+            if (!next)
+                break;
+            Request request = std::move(*next);
             const quint64 ticket = self->nextTicket;
-            self->next.reset();
             bool ok = true;
             try {
                 if (request.kind == Kind::Delete)
@@ -119,6 +121,7 @@ NoteEditorModel::NoteEditorModel(AppData &data, Item note, std::unique_ptr<Debou
     m_focusTitleOnOpen = m_title.isEmpty() && m_body.isEmpty();
 }
 
+// NOLINTNEXTLINE(bugprone-exception-escape): close() is a coroutine; what its body throws ends in the task.
 NoteEditorModel::~NoteEditorModel()
 {
     if (!m_closed) {

@@ -69,7 +69,7 @@ public:
     NoteEditorModel(AppData &data, Item note, std::unique_ptr<DebounceScheduler> scheduler = {},
                     QObject *parent = nullptr);
     // Closes the editor if the view did not, so the last keystrokes are never lost.
-    ~NoteEditorModel() override;
+    ~NoteEditorModel() override; // NOLINT(bugprone-exception-escape): see the definition
 
     const Item &note() const { return m_note; }
     const QString &title() const { return m_title; }

@@ -30,7 +30,7 @@ std::pair<QString, QString> item(const char *name, const QString &value)
     return {QString::fromLatin1(name), value};
 }
 
-// Built outside the coroutines: GCC 12 rejects a braced list passed straight into a co_awaited call.
+// The filter that picks one row.
 QueryItems byId(const QString &id)
 {
     return {item("id", eq(id))};
@@ -439,7 +439,7 @@ QCoro::Task<QString> OxleAPI::insertNote(OxleSession session, QString text)
     const QString body = trimmedText(text);
     const QString title = ItemReader::noteTitle(body);
     // Finds or creates the default list; its failure ends the call before anything is inserted.
-    const QString listID = co_await ItemReader::defaultListID(m_transport, session);
+    const QString listID = co_await ItemReader::defaultListID(&m_transport, session);
     const QJsonObject row{{u"id"_s, id},
                           {u"user_id"_s, session.userId},
                           {u"url"_s, QString()},

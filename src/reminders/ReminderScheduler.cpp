@@ -13,11 +13,11 @@ Q_LOGGING_CATEGORY(lcReminders, "oxle.reminders")
 
 namespace {
 
-// Takes the request by value: the caller returns before the add completes.
-QCoro::Task<void> addIgnoringFailure(NotificationCenter &center, NotificationRequest request)
+// Takes the request by value: the caller returns before the add completes. The center outlives the task.
+QCoro::Task<void> addIgnoringFailure(NotificationCenter *center, NotificationRequest request)
 {
     try {
-        co_await center.add(std::move(request));
+        co_await center->add(std::move(request));
     } catch (const Error &error) {
         qCDebug(lcReminders) << "notification not added:" << error.description();
     } catch (...) {
@@ -29,7 +29,7 @@ QCoro::Task<void> addIgnoringFailure(NotificationCenter &center, NotificationReq
 
 double ReminderScheduler::systemClock()
 {
-    return QDateTime::currentMSecsSinceEpoch() / 1000.0;
+    return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
 }
 
 ReminderScheduler::ReminderScheduler(NotificationCenter &center, Sources sources)
@@ -98,23 +98,23 @@ QCoro::Task<void> ReminderScheduler::rescheduleReminders()
     } catch (...) {
         // A failed read counts as no reminders; the shared ones are still scheduled.
     }
-    co_await scheduleAll(own, reminderPrefix, now);
+    co_await scheduleAll(std::move(own), reminderPrefix, now);
 
     QList<Item> shared;
     try {
         shared = co_await m_sources.fetchSharedReminderItems(session);
     } catch (...) { }
-    co_await scheduleAll(shared, sharedReminderPrefix, now);
+    co_await scheduleAll(std::move(shared), sharedReminderPrefix, now);
 }
 
-QCoro::Task<void> ReminderScheduler::scheduleAll(const QList<Item> &items, const QString &prefix, double now)
+QCoro::Task<void> ReminderScheduler::scheduleAll(QList<Item> items, QString prefix, double now)
 {
     const double nowMillis = now * 1000.0;
     for (const Item &item : items) {
         // Compared as floating point: a reminder in the current millisecond but before `now` is past.
         if (!item.reminderOverrideAt || !(double(*item.reminderOverrideAt) > nowMillis))
             continue;
-        co_await addIgnoringFailure(m_center, reminderRequest(prefix + item.id, item));
+        co_await addIgnoringFailure(&m_center, reminderRequest(prefix + item.id, item));
     }
 }
 
@@ -128,7 +128,7 @@ void ReminderScheduler::notifySaved(const QString &body)
         TimeIntervalTrigger { savedDelaySeconds },
     };
     // Runs on by itself; the caller does not wait for the service.
-    addIgnoringFailure(m_center, std::move(request));
+    addIgnoringFailure(&m_center, std::move(request));
 }
 
 } // namespace oxle

@@ -56,7 +56,7 @@ public:
     static double systemClock();
 
 private:
-    QCoro::Task<void> scheduleAll(const QList<Item> &items, const QString &prefix, double now);
+    QCoro::Task<void> scheduleAll(QList<Item> items, QString prefix, double now);
 
     NotificationCenter &m_center;
     Sources m_sources;

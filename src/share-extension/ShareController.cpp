@@ -54,7 +54,7 @@ QCoro::Task<ShareController::Outcome> ShareController::process()
 
     try {
         Transport transport(&m_network, m_config);
-        const bool alreadySaved = co_await ItemReader::saveLink(transport, *session, *link);
+        const bool alreadySaved = co_await ItemReader::saveLink(&transport, *session, *link);
         co_return alreadySaved ? Outcome::AlreadySaved : Outcome::Saved;
     } catch (const Error &error) {
         // An error page can be long; the first lines are enough to tell what went wrong.
@@ -70,7 +70,9 @@ QCoro::Task<QList<ShareItem>> itemsFromArguments(QStringList arguments)
     co_return ShareInput::fromArguments(arguments, QDir::currentPath());
 }
 
-QCoro::Task<QList<ShareItem>> itemsFromStandardInput()
+namespace {
+
+QFuture<QByteArray> readStandardInputInBackground()
 {
     QPromise<QByteArray> promise;
     QFuture<QByteArray> future = promise.future();
@@ -80,6 +82,14 @@ QCoro::Task<QList<ShareItem>> itemsFromStandardInput()
         promise.addResult(ShareInput::readStandardInput());
         promise.finish();
     }).detach();
+    return future;
+}
+
+} // namespace
+
+QCoro::Task<QList<ShareItem>> itemsFromStandardInput()
+{
+    const QFuture<QByteArray> future = readStandardInputInBackground();
     const QByteArray data = co_await qCoro(future).waitForFinished();
     co_return ShareInput::fromStandardInput(data);
 }

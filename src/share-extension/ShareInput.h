@@ -31,9 +31,9 @@ struct ShareItem
 
 namespace ShareInput {
 
-inline constexpr qsizetype maxItemBytes = 64 * 1024;          // one argument, one line, one link file
-inline constexpr qsizetype maxStandardInputBytes = 1024 * 1024; // everything piped in
-inline constexpr qsizetype maxItems = 1000;                   // items looked at; the rest are ignored
+inline constexpr qsizetype maxItemBytes = qsizetype(64) * 1024;            // one argument, one line, one link file
+inline constexpr qsizetype maxStandardInputBytes = qsizetype(1024) * 1024; // everything piped in
+inline constexpr qsizetype maxItems = 1000;                                // items looked at; the rest are ignored
 
 // One item per argument, in order. Relative paths are resolved against workingDir.
 QList<ShareItem> fromArguments(const QStringList &arguments, const QString &workingDir);

@@ -28,9 +28,9 @@ bool displayAvailable()
         || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
-QCoro::Task<void> share(ShareController &controller, QPointer<ShareViewController> view)
+QCoro::Task<void> share(ShareController *controller, QPointer<ShareViewController> view)
 {
-    const ShareController::Outcome outcome = co_await controller.process();
+    const ShareController::Outcome outcome = co_await controller->process();
     const QString text = ShareController::statusText(outcome);
     const int exitCode = ShareController::succeeded(outcome) ? 0 : 1;
     std::fprintf(stdout, "%s\n", text.toUtf8().constData());
@@ -85,6 +85,6 @@ int main(int argc, char *argv[])
     // Started from the running loop, so that an outcome known at once still reaches exit().
     std::optional<QCoro::Task<void>> task;
     QMetaObject::invokeMethod(
-        app.get(), [&] { task.emplace(share(controller, view.get())); }, Qt::QueuedConnection);
+        app.get(), [&] { task.emplace(share(&controller, view.get())); }, Qt::QueuedConnection);
     return app->exec();
 }

@@ -10,6 +10,23 @@
 
 using namespace oxle;
 
+namespace {
+
+// Waits for the browser's callback; counts a cancelled wait instead of throwing.
+QCoro::Task<void> awaitCallback(CallbackBrowserSignIn *browser, std::optional<QUrl> *into, int *cancelled)
+{
+    try {
+        const QUrl url = co_await browser->start(QUrl(QStringLiteral("http://127.0.0.1/auth")), QStringLiteral("oxle"));
+        if (into)
+            *into = url;
+    } catch (const SignInCancelled &) {
+        if (cancelled)
+            ++*cancelled;
+    }
+}
+
+} // namespace
+
 class SingleInstanceTest : public QObject
 {
     Q_OBJECT
@@ -143,11 +160,7 @@ private Q_SLOTS:
         QVERIFY(!browser.deliverCallback(QUrl(QStringLiteral("oxle://auth-callback#x=1"))));
 
         std::optional<QUrl> result;
-        // The coroutine lambda must outlive its task: keep it in a variable.
-        auto body = [&]() -> QCoro::Task<void> {
-            result = co_await browser.start(QUrl(QStringLiteral("http://127.0.0.1/auth")), QStringLiteral("oxle"));
-        };
-        auto task = body();
+        auto task = awaitCallback(&browser, &result, nullptr);
         QVERIFY(browser.isWaiting());
         QCOMPARE(opened.size(), 1);
         QVERIFY(!browser.deliverCallback(QUrl(QStringLiteral("https://auth-callback#x=1")))); // wrong scheme
@@ -162,21 +175,12 @@ private Q_SLOTS:
         CallbackBrowserSignIn browser([](const QUrl &) { return false; }, [](const QUrl &) {});
         int cancelled = 0;
         std::optional<QUrl> second;
-        auto waitFor = [&](std::optional<QUrl> *into) -> QCoro::Task<void> {
-            try {
-                auto url = co_await browser.start(QUrl(QStringLiteral("http://x/")), QStringLiteral("oxle"));
-                if (into)
-                    *into = url;
-            } catch (const SignInCancelled &) {
-                ++cancelled;
-            }
-        };
-        auto first = waitFor(nullptr);
-        auto replacing = waitFor(&second); // a new sign-in ends the old one as cancelled
+        auto first = awaitCallback(&browser, nullptr, &cancelled);
+        auto replacing = awaitCallback(&browser, &second, &cancelled); // a new sign-in ends the old one as cancelled
         QTRY_COMPARE(cancelled, 1);
         QVERIFY(browser.deliverCallback(QUrl(QStringLiteral("oxle://auth-callback#ok"))));
         QTRY_VERIFY(second.has_value());
-        auto third = waitFor(nullptr);
+        auto third = awaitCallback(&browser, nullptr, &cancelled);
         browser.cancel();
         QTRY_COMPARE(cancelled, 2);
         QVERIFY(!browser.isWaiting());

@@ -42,7 +42,7 @@ public:
         });
         m_server.Get("/big", [](const httplib::Request &, httplib::Response &res) {
             std::string body = "<html><head><title>Big page</title></head><body>";
-            body.append(3 * 1024 * 1024, 'x');
+            body.append(std::size_t(3) * 1024 * 1024, 'x');
             body += "</body></html>";
             res.set_content(body, "text/html");
         });

@@ -234,8 +234,8 @@ private slots:
         QTest::newRow("delete without filter") << QByteArray("DELETE") << "items" << none << 400 << "21000" << "";
         QTest::newRow("upsert without unique target") << post << "items?on_conflict=title"
                                                       << QByteArray(R"({"id":"u1","title":"t"})") << 400 << "42P10" << "";
-        QTest::newRow("oversized body") << post << "items"
-                                        << QByteArray("{\"title\":\"" + QByteArray(2 * 1024 * 1024, 'a') + "\"}") << 413
+        const QByteArray longTitle(qsizetype(2) * 1024 * 1024, 'a');
+        QTest::newRow("oversized body") << post << "items" << QByteArray("{\"title\":\"" + longTitle + "\"}") << 413
                                         << "PGRST413" << "";
     }
     void errors()

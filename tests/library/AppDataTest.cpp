@@ -40,6 +40,18 @@ QString routeOf(const RecordedRequest &r)
     return QStringLiteral("items ") + r.queryValue("category_id").value_or(QString()).mid(3);
 }
 
+// Answers list A after 50 ms and every other list at once.
+struct SlowListA : OxleAPI
+{
+    using OxleAPI::OxleAPI;
+    QCoro::Task<QList<Item>> fetchItems(OxleSession, QString categoryID) override
+    {
+        if (categoryID == QLatin1String("A"))
+            co_await QCoro::sleepFor(50ms);
+        co_return QList<Item>{Item{categoryID + "-1", "u", {}, {}, {}, "link", categoryID, "queued", 1, {}, {}}};
+    }
+};
+
 } // namespace
 
 class AppDataTest : public QObject
@@ -327,17 +339,7 @@ private Q_SLOTS:
     void overlappingLoadsPublishInTheOrderTheyFinish()
     {
         // List A answers after 50 ms, list B at once: A was asked first but finishes last, so A wins.
-        struct SlowApi : OxleAPI
-        {
-            using OxleAPI::OxleAPI;
-            QCoro::Task<QList<Item>> fetchItems(OxleSession, QString categoryID) override
-            {
-                if (categoryID == QLatin1String("A"))
-                    co_await QCoro::sleepFor(50ms);
-                co_return QList<Item>{Item{categoryID + "-1", "u", {}, {}, {}, "link", categoryID, "queued", 1, {}, {}}};
-            }
-        };
-        SlowApi api(f->transport);
+        SlowListA api(f->transport);
         AppData data(f->account, api);
         QSignalSpy spy(&data, &AppData::itemsChanged);
         auto a = data.loadItems("A");

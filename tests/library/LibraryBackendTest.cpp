@@ -191,7 +191,7 @@ private Q_SLOTS:
         QString err;
         QTextStream outStream(&out);
         QTextStream errStream(&err);
-        QCOMPARE(test::run(runLibraryCommand({"items", "inbox"}, owner->data, outStream, errStream)), 0);
+        QCOMPARE(test::run(runLibraryCommand({"items", "inbox"}, &owner->data, &outStream, &errStream)), 0);
         QCOMPARE(out.count(QStringLiteral("\tinbox\t")), 2);
         QVERIFY(err.isEmpty());
     }
@@ -222,7 +222,8 @@ private Q_SLOTS:
         // 60 matching notes: the 50 newest come back, newest first.
         const QString many = token();
         for (int i = 0; i < 60; ++i)
-            test::run(ItemReader::saveNote(*transport, user->session(), many + " #" + QString::number(i), *listId));
+            test::run(
+                ItemReader::saveNote(transport.get(), user->session(), many + " #" + QString::number(i), *listId));
         QVERIFY(test::run(user->data.search(many)));
         const QList<Item> results = user->data.searchResults();
         QCOMPARE(results.size(), 50);

@@ -25,7 +25,7 @@ private:
         err.clear();
         QTextStream outStream(&out);
         QTextStream errStream(&err);
-        return run(runLibraryCommand(args, *f->data, outStream, errStream));
+        return run(runLibraryCommand(args, f->data.get(), &outStream, &errStream));
     }
 
 private Q_SLOTS:

@@ -72,14 +72,17 @@ Item item(const QString &id, std::optional<qint64> reminderAt, std::optional<QSt
     return result;
 }
 
-ReminderScheduler::ItemsRead read(const std::optional<QList<Item>> &items)
+QCoro::Task<QList<Item>> answer(std::optional<QList<Item>> items)
 {
-    return [&items](OxleSession) -> QCoro::Task<QList<Item>> {
-        co_await QCoro::sleepFor(1ms); // a real read suspends
-        if (!items)
-            throw AuthError::server(QStringLiteral("Request failed (500)."));
-        co_return *items;
-    };
+    co_await QCoro::sleepFor(1ms); // a real read suspends
+    if (!items)
+        throw AuthError::server(QStringLiteral("Request failed (500)."));
+    co_return *items;
+}
+
+ReminderScheduler::ItemsRead read(std::optional<QList<Item>> items)
+{
+    return [items](OxleSession) { return answer(items); };
 }
 
 // One pass against the fake center, with what the account, the setting and the two reads answer.

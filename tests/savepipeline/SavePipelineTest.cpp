@@ -63,7 +63,7 @@ private Q_SLOTS:
                                 CannedResponse::empty(201)});
         const QString text = QStringLiteral("https://WWW.YouTube.com/watch?v=abc&utm_source=x#t=10");
         const qint64 before = nowMillis();
-        QVERIFY(!test::run(ItemReader::saveLink(*m_transport, session, text)));
+        QVERIFY(!test::run(ItemReader::saveLink(m_transport.get(), session, text)));
         QCOMPARE(m_server->requests().size(), 3);
 
         QCOMPARE(request(0).method, QByteArray("GET"));
@@ -110,7 +110,7 @@ private Q_SLOTS:
     void duplicateSendsOneRequest()
     {
         m_server->setResponses({CannedResponse::json(200, R"([{"id":"old"}])")});
-        QVERIFY(test::run(ItemReader::saveLink(*m_transport, session, QStringLiteral("https://example.com/a/"))));
+        QVERIFY(test::run(ItemReader::saveLink(m_transport.get(), session, QStringLiteral("https://example.com/a/"))));
         QCOMPARE(m_server->requests().size(), 1);
         QCOMPARE(request(0).queryValue("canonical_url"), QStringLiteral("eq.https://example.com/a"));
     }
@@ -119,7 +119,7 @@ private Q_SLOTS:
     {
         m_server->setResponses({CannedResponse::json(200, "[]"), CannedResponse::empty(201),
                                 CannedResponse::json(200, "[]"), CannedResponse::empty(201)});
-        test::run(ItemReader::saveLink(*m_transport, session, QStringLiteral("https://example.com/x"), QString(""),
+        test::run(ItemReader::saveLink(m_transport.get(), session, QStringLiteral("https://example.com/x"), QString(""),
                                        QStringLiteral("L"), QString("")));
         QCOMPARE(m_server->requests().size(), 2);
         QJsonObject row = bodyOf(request(1));
@@ -127,8 +127,8 @@ private Q_SLOTS:
         QVERIFY(row.contains("note") && row["note"].toString().isEmpty() && !row["note"].isNull());
         QCOMPARE(row["category_id"].toString(), QStringLiteral("L"));
 
-        test::run(ItemReader::saveLink(*m_transport, session, QStringLiteral("https://example.com/y"), std::nullopt,
-                                       QStringLiteral("L"), QStringLiteral("A title")));
+        test::run(ItemReader::saveLink(m_transport.get(), session, QStringLiteral("https://example.com/y"),
+                                       std::nullopt, QStringLiteral("L"), QStringLiteral("A title")));
         row = bodyOf(request(3));
         QCOMPARE(row["title"].toString(), QStringLiteral("A title"));
         QVERIFY(!row.contains("note"));
@@ -150,7 +150,8 @@ private Q_SLOTS:
         // A lookup answer that is not an array of objects counts as "no list".
         m_server->setResponses({CannedResponse::json(200, "{\"id\":\"x\"}"), CannedResponse::json(200, "[1]"),
                                 CannedResponse::json(201, createAnswer), CannedResponse::empty(201)});
-        QVERIFY(!test::run(ItemReader::saveLink(*m_transport, session, QStringLiteral("https://example.com/new"))));
+        QVERIFY(!test::run(
+            ItemReader::saveLink(m_transport.get(), session, QStringLiteral("https://example.com/new"))));
         QCOMPARE(m_server->requests().size(), 4);
 
         const auto &create = request(2);
@@ -197,7 +198,7 @@ private Q_SLOTS:
         QFETCH(QString, title);
         QFETCH(QString, note);
         m_server->setResponses({CannedResponse::empty(201)});
-        QVERIFY(!test::run(ItemReader::saveNote(*m_transport, session, text, QStringLiteral("L"))));
+        QVERIFY(!test::run(ItemReader::saveNote(m_transport.get(), session, text, QStringLiteral("L"))));
         QCOMPARE(m_server->requests().size(), 1); // no duplicate check, no list lookup
         const QJsonObject row = bodyOf(request(0));
         QCOMPARE(sortedKeys(row), QStringList({"canonical_url", "category_id", "content_type", "created_at",
@@ -214,7 +215,7 @@ private Q_SLOTS:
     void noteIntoDefaultList()
     {
         m_server->setResponses({CannedResponse::json(200, R"([{"id":"d"}])"), CannedResponse::empty(201)});
-        test::run(ItemReader::saveNote(*m_transport, session, QStringLiteral("hi")));
+        test::run(ItemReader::saveNote(m_transport.get(), session, QStringLiteral("hi")));
         QCOMPARE(m_server->requests().size(), 2);
         QCOMPARE(request(0).path, QStringLiteral("/rest/v1/categories"));
         QCOMPARE(bodyOf(request(1))["category_id"].toString(), QStringLiteral("d"));
@@ -236,7 +237,7 @@ private Q_SLOTS:
         responses[failingRequest] = CannedResponse::json(409, R"({"code":"23505","message":"boom"})");
         m_server->setResponses(responses);
         try {
-            test::run(ItemReader::saveLink(*m_transport, session, QStringLiteral("https://example.com/f")));
+            test::run(ItemReader::saveLink(m_transport.get(), session, QStringLiteral("https://example.com/f")));
             QFAIL("the save reported success");
         } catch (const AuthError &error) {
             QCOMPARE(error.description(), QStringLiteral(R"({"code":"23505","message":"boom"})"));

@@ -24,7 +24,7 @@ int mode(const QString &path)
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return -1;
-    return st.st_mode & 0777;
+    return int(st.st_mode & 0777);
 }
 
 // How many items the Secret Service holds for our service and account.

@@ -151,7 +151,7 @@ private Q_SLOTS:
             << "Saved to oxle\n";
         // A link cut off at the cap must not be saved.
         QTest::newRow("oversized standard input")
-            << QStringList{} << "https://example.com/" + QByteArray(2 * 1024 * 1024, 'a') << Responses{}
+            << QStringList{} << "https://example.com/" + QByteArray(qsizetype(2) * 1024 * 1024, 'a') << Responses{}
             << "Nothing to save\n";
     }
 

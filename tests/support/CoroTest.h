@@ -8,6 +8,7 @@
 
 #include <exception>
 #include <optional>
+#include <type_traits>
 
 // Inside a coroutine a failed check must leave with co_return, not return.
 #define QCORO_VERIFY(statement)                                                                    \
@@ -26,28 +27,37 @@ namespace oxle::test {
 
 namespace detail {
 
+// Where run() finds the outcome of the task it waits for.
 template<typename T>
-QCoro::Task<void> capture(QCoro::Task<T> task, std::optional<T> &value, std::exception_ptr &error, bool &done,
-                          QEventLoop &loop)
+struct Outcome
 {
-    try {
-        value.emplace(co_await std::move(task));
-    } catch (...) {
-        error = std::current_exception();
-    }
-    done = true;
-    loop.quit();
-}
+    QEventLoop loop;
+    std::optional<T> value;
+    std::exception_ptr error;
+    bool done = false;
+};
 
-inline QCoro::Task<void> capture(QCoro::Task<void> task, std::exception_ptr &error, bool &done, QEventLoop &loop)
+template<>
+struct Outcome<void>
+{
+    QEventLoop loop;
+    std::exception_ptr error;
+    bool done = false;
+};
+
+template<typename T>
+QCoro::Task<void> capture(QCoro::Task<T> task, Outcome<T> *outcome)
 {
     try {
-        co_await std::move(task);
+        if constexpr (std::is_void_v<T>)
+            co_await std::move(task);
+        else
+            outcome->value.emplace(co_await std::move(task));
     } catch (...) {
-        error = std::current_exception();
+        outcome->error = std::current_exception();
     }
-    done = true;
-    loop.quit();
+    outcome->done = true;
+    outcome->loop.quit();
 }
 
 } // namespace detail
@@ -58,28 +68,14 @@ inline QCoro::Task<void> capture(QCoro::Task<void> task, std::exception_ptr &err
 template<typename T>
 T run(QCoro::Task<T> &&task)
 {
-    QEventLoop loop;
-    std::optional<T> value;
-    std::exception_ptr error;
-    bool done = false;
-    auto wrapper = detail::capture(std::move(task), value, error, done, loop);
-    if (!done)
-        loop.exec();
-    if (error)
-        std::rethrow_exception(error);
-    return std::move(*value);
-}
-
-inline void run(QCoro::Task<void> &&task)
-{
-    QEventLoop loop;
-    std::exception_ptr error;
-    bool done = false;
-    auto wrapper = detail::capture(std::move(task), error, done, loop);
-    if (!done)
-        loop.exec();
-    if (error)
-        std::rethrow_exception(error);
+    detail::Outcome<T> outcome;
+    auto wrapper = detail::capture(std::move(task), &outcome);
+    if (!outcome.done)
+        outcome.loop.exec();
+    if (outcome.error)
+        std::rethrow_exception(outcome.error);
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*outcome.value);
 }
 
 } // namespace oxle::test

@@ -102,8 +102,9 @@ QCoro::Task<bool> FreedesktopNotificationCenter::bodyMarkup()
     // Unknown: escaping shows "&amp;" at worst, while not escaping may render a page title's markup.
     if (!self || reply.isError())
         co_return true;
-    self->m_bodyMarkup = reply.value().contains(QStringLiteral("body-markup"));
-    co_return *self->m_bodyMarkup;
+    const bool markup = reply.value().contains(QStringLiteral("body-markup"));
+    self->m_bodyMarkup = markup;
+    co_return markup;
 }
 
 QCoro::Task<void> FreedesktopNotificationCenter::deliver(NotificationRequest request)

@@ -40,7 +40,7 @@ void WallClockTimer::arm(qint64 epochMillis)
     m_armed = true;
     if (m_fd < 0) {
         const qint64 delay = epochMillis - QDateTime::currentMSecsSinceEpoch();
-        m_fallback.start(int(std::clamp<qint64>(delay, 0, 24 * 3600 * 1000)));
+        m_fallback.start(int(std::clamp<qint64>(delay, 0, qint64(24) * 3600 * 1000)));
         return;
     }
     // An instant at or before the epoch would read as "disarm" to the kernel.
