@@ -145,6 +145,8 @@ int main(int argc, char *argv[])
         {QStringLiteral("bare Qt process (start to exit)"), QStringLiteral(OXLE_BARE_QT_BINARY), {}, Until::Exit},
         {QStringLiteral("bare Qt + widget libraries (to exit)"), QStringLiteral(OXLE_BARE_QT_WIDGETS_BINARY), {},
          Until::Exit},
+        {QStringLiteral("bare Qt HTTP request (to request)"), QStringLiteral(OXLE_BARE_HTTP_BINARY), {},
+         Until::FirstRequest},
         {QStringLiteral("oxle-share URL, headless"), sharePath, {link}, Until::FirstRequest},
         {QStringLiteral("oxle-share URL, window (offscreen)"), sharePath, {link}, Until::FirstRequest, true},
     };
@@ -154,6 +156,7 @@ int main(int argc, char *argv[])
 
     std::printf("Process start to first request, median of %d runs (one warm-up run each)\n", runs);
     std::optional<double> baseline;
+    std::optional<double> httpBaseline;
     for (const Subject &subject : subjects) {
         measure(subject, server, env); // warm-up: page cache, dynamic loader
         QList<double> times;
@@ -172,6 +175,10 @@ int main(int argc, char *argv[])
         if (!baseline)
             baseline = m;
         std::printf("  %-40s %8.1f ms   x%.2f of bare Qt", qPrintable(subject.label), m, m / *baseline);
+        if (subject.program == QLatin1StringView(OXLE_BARE_HTTP_BINARY))
+            httpBaseline = m;
+        else if (httpBaseline && subject.until == Until::FirstRequest)
+            std::printf(", x%.2f of the bare HTTP request", m / *httpBaseline);
         if (failures)
             std::printf("   (%d failed runs)", failures);
         std::printf("\n");

@@ -1,35 +1,259 @@
 #include "app/AppShell.h"
 
-#include "app/CallbackBrowserSignIn.h"
-#include "app/InstanceService.h"
+#include "app/AccountStack.h"
+#include "app/LaunchSequence.h"
+#include "app/SaveTabCommand.h"
 #include "app/UrlRoute.h"
 #include "platform/linux/SystemBrowser.h"
+#include "core/UpdateCheck.h"
+#include "platform/linux/X11ClipboardText.h"
+#include "capture/GlobalHotkeys.h"
+#include "platform/linux/LinuxTrayHostMonitor.h"
+#include "ui/CaptureController.h"
+#include "menubar/StatusItemController.h"
+#include "ui/GlobalHotkeysFactory.h"
+#include "ui/X11Activation.h"
+#include "ui/MainMenuBar.h"
+#include "ui/SettingsController.h"
 #include "ui/ThumbnailCache.h"
+#include "ui/UpdateCheckDialog.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFileInfo>
+#include <QMenuBar>
+#include <QMessageBox>
 
 namespace oxle {
 
-AppShell::AppShell(QNetworkAccessManager &network, const BackendConfig &config, Account &account,
-                   CallbackBrowserSignIn &browser, InstanceService &service, QObject *parent)
-    : QObject(parent)
-    , m_transport(&network, config)
-    , m_api(m_transport)
-    , m_data(account, m_api)
-    , m_thumbnails(std::make_unique<ThumbnailCache>(&network))
+namespace {
+
+// What the desktop starts at log-in: the oxle command, which starts the instance in the tray. Beside this
+// program in the build tree; installed, this program is under libexec and oxle in the bin folder.
+QString oxleCommand()
 {
-    UiContext context{m_data, account, m_defaults, m_thumbnails.get(), &openInSystemBrowser};
-    m_content = std::make_unique<NativeContentController>(context, m_windows, [&browser] { browser.cancel(); });
-    connect(&service, &InstanceService::showRequested, this, [this] { m_content->show(); });
+    const QDir here(QCoreApplication::applicationDirPath());
+    const QString besides = here.filePath(QStringLiteral("oxle"));
+    if (QFileInfo(besides).isExecutable())
+        return besides;
+    const QString installed = QDir::cleanPath(here.filePath(QStringLiteral(OXLE_CLI_FROM_TRAY)));
+    return QFileInfo(installed).isExecutable() ? installed : QStringLiteral("oxle");
+}
+
+// Where the X server is not Qt's display (Wayland), the toolkit's clipboard is the only way in.
+QCoro::Task<std::optional<QString>> toolkitClipboardText()
+{
+    const QString text = QGuiApplication::clipboard()->text();
+    co_return text.isNull() ? std::nullopt : std::optional<QString>(text);
+}
+
+ClipboardReader clipboardReader()
+{
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        return X11ClipboardText::reader();
+    return &toolkitClipboardText;
+}
+
+} // namespace
+
+AppShell::AppShell(AccountStack &stack, QObject *parent)
+    : QObject(parent)
+    , m_stack(stack)
+    , m_transport(&stack.network, stack.config)
+    , m_api(m_transport)
+    , m_data(stack.account, m_api)
+    , m_reminders(
+          m_notifications, stack.account, m_defaults,
+          [this](OxleSession session) { return m_api.fetchReminderItems(std::move(session)); },
+          [this](OxleSession session) { return m_api.fetchSharedReminderItems(std::move(session)); })
+    , m_saveTab(std::make_unique<SaveTabCommand>(stack.account, m_transport, m_api, m_reminders))
+    , m_thumbnails(std::make_unique<ThumbnailCache>(&stack.network))
+    , m_captureModel(stack.account, m_api)
+    , m_capture(std::make_unique<CaptureController>(m_captureModel))
+    , m_autostart(oxleCommand())
+{
+    UiContext context{m_data, stack.account, m_defaults, m_thumbnails.get(), &openInSystemBrowser};
+    m_content = std::make_unique<NativeContentController>(context, m_windows, [&stack] { stack.browser.cancel(); });
+
+    m_settings = std::make_unique<SettingsController>(
+        stack.account, m_defaults, m_autostart, m_windows,
+        SettingsActions{[this] { m_reminders.rescheduleReminders(); }, {}}, QStringLiteral(OXLE_VERSION));
+    if (const QUrl feed = UpdateChecker::builtInFeed(); !feed.isEmpty()) {
+        m_updateChecker = std::make_unique<UpdateChecker>(&stack.network, feed, QStringLiteral(OXLE_VERSION));
+        m_updateDialog = std::make_unique<UpdateCheckDialog>(*m_updateChecker, &openInSystemBrowser);
+    }
+
+    InstanceService &service = stack.service;
+    service.setSaveTabHandler([this] { return m_saveTab->saveFrontTabForCommand(); });
+    connect(&service, &InstanceService::showRequested, this, &AppShell::showMainWindow);
+    connect(&service, &InstanceService::settingsRequested, this, &AppShell::showSettings);
+    connect(&service, &InstanceService::captureRequested, this, [this] { capture(); });
+    connect(&service, &InstanceService::quitRequested, this, &AppShell::quit);
     connect(&service, &InstanceService::joinRequested, this, &AppShell::openInvite);
 }
 
 AppShell::~AppShell() = default;
+
+void AppShell::launch(std::optional<InstanceRequest::Kind> startRequest)
+{
+    LaunchSteps steps;
+    steps.restoreSession = [this] { m_stack.account.restoreSession(); };
+    // Each window carries the main menu in its menu bar; the main window gets it when it is first made.
+    steps.installMainMenu = [this] { installMainMenu(m_content->window()); };
+    steps.connectUpdateCheck = [this] { m_settings->setOnCheckUpdates(checkUpdatesAction()); };
+    steps.createStatusItem = [this] { createStatusItem(); };
+    steps.registerHotkeys = [this] { registerHotkeys(); };
+    // Notifications on this desktop need no permission; the call only checks that a notification service runs.
+    steps.requestNotificationPermission = [this] { m_notifications.requestAuthorization(); };
+    steps.rescheduleReminders = [this] { return m_reminders.rescheduleReminders(); };
+    steps.reindexSpotlight = [this] { return m_saveTab->reindexSpotlight(); };
+    steps.refreshStatusMenu = [this]() -> QCoro::Task<void> {
+        m_status->rebuildMenu();
+        m_status->refreshUpNext();
+        co_return;
+    };
+    runLaunchSequence(steps);
+
+    // Without a tray the main window is how the user sees that oxle runs.
+    if (!m_status->isTrayVisible() && !startRequest)
+        showMainWindow();
+
+    switch (startRequest.value_or(InstanceRequest::Kind::OpenUrl)) {
+    case InstanceRequest::Kind::Show:
+        showMainWindow();
+        break;
+    case InstanceRequest::Kind::Settings:
+        showSettings();
+        break;
+    case InstanceRequest::Kind::Capture:
+        capture();
+        break;
+    default:
+        break;
+    }
+}
+
+std::function<void()> AppShell::checkUpdatesAction()
+{
+    if (!m_updateDialog)
+        return {};
+    return [dialog = m_updateDialog.get()] { dialog->start(); };
+}
+
+void AppShell::createStatusItem()
+{
+    m_trayHost = std::make_unique<LinuxTrayHostMonitor>();
+    StatusCommands commands;
+    commands.onCapture = [this] { capture(); };
+    commands.onSaveTab = [this] { saveTab(); };
+    commands.onOpenApp = [this] { showMainWindow(); };
+    commands.onSettings = [this] { showSettings(); };
+    commands.onCheckUpdates = checkUpdatesAction();
+    commands.onQuit = [this] { quit(); };
+    commands.openUrl = [](const QUrl &url) { openInSystemBrowser(url); };
+    m_status = std::make_unique<StatusItemController>(m_stack.account, m_transport, commands, m_trayHost.get());
+}
+
+// The tray menu names the global keys that really work.
+void AppShell::showKeysInMenu()
+{
+    if (!m_status || !m_hotkeys)
+        return;
+    const auto keys = [this](quint32 id) {
+        const auto combination = m_hotkeys->inUse(id);
+        return combination ? QKeySequence(*combination) : QKeySequence();
+    };
+    m_status->setKeySequences(keys(GlobalHotkeys::captureId), keys(GlobalHotkeys::saveTabId));
+}
+
+// Ctrl+Alt+U and Ctrl+Alt+S from any application. A key another program holds is left to it, silently.
+void AppShell::registerHotkeys()
+{
+    m_hotkeys = createGlobalHotkeys();
+    m_hotkeys->registerHotkey(GlobalHotkeys::captureId, GlobalHotkeys::defaultCaptureKeys);
+    m_hotkeys->registerHotkey(GlobalHotkeys::saveTabId, GlobalHotkeys::defaultSaveTabKeys);
+    connect(m_hotkeys.get(), &GlobalHotkeys::availabilityChanged, this, &AppShell::showKeysInMenu);
+    showKeysInMenu();
+    connect(m_hotkeys.get(), &GlobalHotkeys::activated, this, [this](quint32 id, quint32 timestamp) {
+        if (id == GlobalHotkeys::captureId)
+            capture(timestamp);
+        else if (id == GlobalHotkeys::saveTabId)
+            saveTab();
+    });
+}
+
+void AppShell::installMainMenu(ContentWindow *window)
+{
+    if (!window || m_menuInstalled)
+        return;
+    m_menuInstalled = true;
+    oxle::installMainMenu(window->menuBar(), MainMenuActions{
+                                           [this] { showAbout(); },
+                                           [this] { showSettings(); },
+                                           [this] { hideWindows(); },
+                                           [this] { quit(); },
+                                       });
+}
+
+void AppShell::showAbout()
+{
+    auto *about = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("About oxle"), QStringLiteral("oxle"),
+                                  QMessageBox::Ok, m_content->window());
+    about->setInformativeText(QStringLiteral("Version %1\nYour reading list, on this computer and your phone.")
+                                  .arg(QStringLiteral(OXLE_VERSION)));
+    about->setIconPixmap(QApplication::windowIcon().pixmap(64, 64));
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->setWindowModality(Qt::NonModal);
+    about->show();
+}
+
+void AppShell::hideWindows()
+{
+    if (ContentWindow *window = m_content->window())
+        window->close();
+    if (QWidget *window = m_settings->window())
+        window->close();
+}
+
+void AppShell::showMainWindow()
+{
+    m_content->show();
+    installMainMenu(m_content->window());
+}
+
+void AppShell::showSettings()
+{
+    m_settings->show();
+}
+
+void AppShell::capture(quint32 timestamp)
+{
+    // The key press's time lets the panel past the window manager's focus-stealing prevention; without one
+    // (a forwarded `oxle --capture`) the toolkit's own activation is used.
+    if (timestamp != 0)
+        m_capture->setActivator([timestamp](QWidget *panel) { activateWithTimestamp(panel, timestamp); });
+    else
+        m_capture->setActivator(nullptr);
+    m_capture->presentFromClipboard(clipboardReader());
+}
+
+void AppShell::saveTab()
+{
+    m_saveTab->saveFrontTab();
+}
+
+void AppShell::quit()
+{
+    QCoreApplication::quit();
+}
 
 void AppShell::openInvite(const QUrl &url)
 {
     const std::optional<QString> code = UrlRoute::inviteCode(url);
     if (!code)
         return;
-    m_content->show();
+    showMainWindow();
     m_data.redeemInvite(*code);
 }
 

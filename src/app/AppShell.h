@@ -1,8 +1,13 @@
 #pragma once
 
+#include "app/InstanceProtocol.h"
+#include "capture/CaptureViewModel.h"
 #include "core/Transport.h"
 #include "library/AppData.h"
 #include "library/OxleAPI.h"
+#include "platform/linux/FreedesktopNotificationCenter.h"
+#include "platform/linux/XdgAutostart.h"
+#include "reminders/ReminderScheduler.h"
 #include "reminders/UserDefaults.h"
 #include "ui/NativeContentController.h"
 #include "ui/OpenWindowCount.h"
@@ -10,25 +15,32 @@
 #include <QObject>
 
 #include <memory>
-
-class QNetworkAccessManager;
+#include <optional>
 
 namespace oxle {
 
-class Account;
-class CallbackBrowserSignIn;
-class InstanceService;
+struct AccountStack;
+class CaptureController;
+class GlobalHotkeys;
+class LinuxTrayHostMonitor;
+class StatusItemController;
+class SaveTabCommand;
+class SettingsController;
 class ThumbnailCache;
+class UpdateCheckDialog;
+class UpdateChecker;
 
-// The running instance's windows and library: one store for the process, the main window's controller, and
-// the routes by which other processes and links reach them.
+// The running instance: one library store for the process, the main window, and the routes by which the
+// tray, the global keys, other oxle processes and links reach them.
 class AppShell : public QObject
 {
     Q_OBJECT
 public:
-    AppShell(QNetworkAccessManager &network, const BackendConfig &config, Account &account,
-             CallbackBrowserSignIn &browser, InstanceService &service, QObject *parent = nullptr);
+    explicit AppShell(AccountStack &stack, QObject *parent = nullptr);
     ~AppShell() override;
+
+    // The launch sequence; then what the instance was started for (the main window, settings, the panel).
+    void launch(std::optional<InstanceRequest::Kind> startRequest);
 
     AppData &data() { return m_data; }
     NativeContentController &content() { return *m_content; }
@@ -36,15 +48,46 @@ public:
 
     // An invitation link: the main window opens and the list is joined with the code as given.
     void openInvite(const QUrl &url);
+    void showMainWindow();
+    void showSettings();
+    // The capture panel, prefilled from the clipboard; timestamp: the X server time of the key press that
+    // asked for it (0 when unknown), so that the panel may take the focus from the application in front.
+    void capture(quint32 timestamp = 0);
+    void saveTab();
+    void quit();
+
+    // "Check for Updates…": empty when this build has no update feed.
+    std::function<void()> checkUpdatesAction();
 
 private:
+    void installMainMenu(ContentWindow *window);
+    void registerHotkeys();
+    void createStatusItem();
+    void showKeysInMenu();
+    void showAbout();
+    void hideWindows();
+
+    AccountStack &m_stack;
     Transport m_transport;
     OxleAPI m_api;
     AppData m_data;
     UserDefaults m_defaults;
     OpenWindowCount m_windows;
+    FreedesktopNotificationCenter m_notifications;
+    ReminderScheduler m_reminders;
+    std::unique_ptr<SaveTabCommand> m_saveTab;
     std::unique_ptr<ThumbnailCache> m_thumbnails;
     std::unique_ptr<NativeContentController> m_content;
+    CaptureViewModel m_captureModel;
+    std::unique_ptr<CaptureController> m_capture;
+    std::unique_ptr<GlobalHotkeys> m_hotkeys;
+    std::unique_ptr<LinuxTrayHostMonitor> m_trayHost;
+    std::unique_ptr<StatusItemController> m_status;
+    XdgAutostart m_autostart;
+    std::unique_ptr<SettingsController> m_settings;
+    std::unique_ptr<UpdateChecker> m_updateChecker;
+    std::unique_ptr<UpdateCheckDialog> m_updateDialog;
+    bool m_menuInstalled = false;
 };
 
 } // namespace oxle

@@ -1,36 +1,32 @@
 #include "app/CommandLine.h"
 
+#include "app/AccountStack.h"
 #include "app/AddCommand.h"
-#include "app/AppShell.h"
-#include "app/CallbackBrowserSignIn.h"
 #include "app/InstanceService.h"
-#include "app/SaveTabCommand.h"
 #include "app/SingleInstance.h"
 #include "app/UrlRoute.h"
 #include "core/Account.h"
-#include "core/AuthService.h"
-#include "core/BackendConfig.h"
-#include "core/SessionStore.h"
 #include "core/Transport.h"
 #include "library/AppData.h"
 #include "library/LibraryCommands.h"
 #include "library/OxleAPI.h"
-#include "reminders/ReminderScheduler.h"
-#include "reminders/UserDefaults.h"
-#include "platform/linux/FreedesktopNotificationCenter.h"
-#include "platform/linux/PeerCredentials.h"
-#include "platform/linux/SecretServiceKeychain.h"
-#include "platform/linux/SystemBrowser.h"
 
-#include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QTextStream>
 #include <QTimer>
 
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <map>
 
 namespace oxle {
 
@@ -41,8 +37,8 @@ constexpr qint64 maxStdinBytes = qint64(1024) * 1024;
 const char usageText[] =
     "Usage: oxle [COMMAND]\n"
     "\n"
-    "Without a command, oxle starts with its main window and keeps running (one\n"
-    "instance per user; when it runs already, its window is shown).\n"
+    "Without a command, oxle starts in the panel's tray and keeps running (one\n"
+    "instance per user; when it runs already, its main window is shown).\n"
     "\n"
     "Commands:\n"
     "  sign-in google|apple   Sign in through your browser; prints the signed-in e-mail.\n"
@@ -58,12 +54,18 @@ const char usageText[] =
     "                         Your items matching the words (at most 50).\n"
     "                         Output is tab-separated, one row per line; --json prints JSON.\n"
     "  --show                 Show the main window (starting oxle when it is not running).\n"
+    "  --capture              Open the capture panel (starting oxle when it is not running).\n"
+    "  --settings             Show the settings window (starting oxle when it is not running).\n"
     "  --save-tab             Save the page shown in the front browser window (Firefox,\n"
     "                         Chromium, Chrome, Brave, Edge, Vivaldi) to the running oxle.\n"
+    "  --quit                 Quit the running oxle.\n"
     "  oxle://...             Hand an oxle address (sign-in callback, invitation) to the\n"
     "                         running instance.\n"
     "  --help, -h             Show this help.\n"
     "  --version              Show the version.\n"
+    "\n"
+    "--capture and --save-tab can be bound to keys of your own in the desktop's\n"
+    "keyboard settings.\n"
     "\n"
     "Environment: OXLE_BACKEND_URL and OXLE_ANON_KEY choose the backend;\n"
     "OXLE_BROWSER names the command that opens web pages (\"none\" prints the address).\n";
@@ -96,31 +98,6 @@ void print(const InstanceReply &reply)
     out().flush();
     err().flush();
 }
-
-// Everything the account needs, over the real keychain and backend.
-struct AccountStack
-{
-    QNetworkAccessManager network;
-    BackendConfig config = BackendConfig::fromEnvironment();
-    SecretServiceKeychain keychain;
-    SessionStore store{&keychain};
-    CallbackBrowserSignIn browser{&openInSystemBrowser, [](const QUrl &url) {
-                                      out() << "Open this address in your browser to sign in:\n"
-                                            << url.toString(QUrl::FullyEncoded) << '\n';
-                                      out().flush();
-                                  }};
-    AuthService auth{&network, config, &browser};
-    Account account{&store, &auth};
-    InstanceService service{account, browser};
-    InstanceServer server{defaultInstanceSocketPath(), &peerIsCurrentUser};
-
-    AccountStack()
-    {
-        server.setHandler([this](InstanceRequest request, QPointer<QLocalSocket> asker) {
-            return service.handle(std::move(request), std::move(asker));
-        });
-    }
-};
 
 QCoro::Task<void> runToExit(std::function<QCoro::Task<int>()> body, int *status)
 {
@@ -224,63 +201,80 @@ QCoro::Task<int> openUrlCommand(QString text)
     co_return 0;
 }
 
-// The running instance reads the front tab and saves it; it confirms with a notification, so nothing is printed.
-QCoro::Task<int> saveTabCommand()
+// What oxle-tray is started with when this command starts the instance.
+struct InstanceCommand
 {
-    const InstanceRequest request{InstanceRequest::Kind::SaveTab, {}};
-    if (auto reply = co_await askRunningInstance(defaultInstanceSocketPath(), request, 30'000)) {
+    InstanceRequest::Kind kind;
+    const char *trayArgument; // null: the command does not start oxle when it is not running
+};
+
+// The program of the running instance: beside this one in the build tree, under libexec once installed.
+QString trayProgram()
+{
+    const QDir here(QCoreApplication::applicationDirPath());
+    for (const QString &candidate : {here.filePath(QStringLiteral("oxle-tray")),
+                                     QDir::cleanPath(here.filePath(QStringLiteral(OXLE_TRAY_FROM_BIN)))}) {
+        if (QFileInfo(candidate).isExecutable())
+            return candidate;
+    }
+    return {};
+}
+
+// This process becomes the running instance. Only answers when that failed.
+int becomeInstance(const char *trayArgument)
+{
+    const QString program = trayProgram();
+    if (program.isEmpty()) {
+        err() << "oxle: oxle-tray was not found beside oxle or in its libexec folder.\n";
+        err().flush();
+        return 2;
+    }
+    const QByteArray path = QFile::encodeName(program);
+    QByteArray argument(trayArgument);
+    std::array<char *, 3> argv{const_cast<char *>(path.constData()), nullptr, nullptr};
+    if (!argument.isEmpty())
+        argv[1] = argument.data();
+    out().flush();
+    err().flush();
+    ::execv(path.constData(), argv.data());
+    err() << "oxle: could not start " << program << ": " << QString::fromLocal8Bit(std::strerror(errno)) << '\n';
+    err().flush();
+    return 2;
+}
+
+// Commands for the running instance: forwarded when it runs; otherwise this process becomes it (for the
+// commands that make sense then) or says that nothing runs.
+QCoro::Task<int> instanceCommand(InstanceCommand command)
+{
+    const InstanceRequest request{command.kind, {}};
+    // Saving a tab waits for the browser and the backend; the others are answered at once.
+    const int timeout = command.kind == InstanceRequest::Kind::SaveTab ? 30'000 : 10'000;
+    if (auto reply = co_await askRunningInstance(defaultInstanceSocketPath(), request, timeout)) {
         print(*reply);
         co_return reply->exitCode;
     }
+    if (command.trayArgument)
+        co_return becomeInstance(command.trayArgument);
     err() << "oxle: oxle is not running.\n";
     err().flush();
-    co_return 1;
+    // Quitting what does not run has nothing left to do.
+    co_return command.kind == InstanceRequest::Kind::Quit ? 0 : 1;
 }
 
-// Another instance runs: it shows its window instead.
-QCoro::Task<int> showCommand()
+std::optional<InstanceCommand> instanceCommandFor(const QString &argument)
 {
-    const InstanceRequest request{InstanceRequest::Kind::Show, {}};
-    if (auto reply = co_await askRunningInstance(defaultInstanceSocketPath(), request, 10'000)) {
-        print(*reply);
-        co_return reply->exitCode;
-    }
-    err() << "oxle: another oxle is starting or not answering.\n";
-    err().flush();
-    co_return 2;
-}
-
-int runInstance(QApplication &app)
-{
-    AccountStack stack;
-    if (!stack.server.listen())
-        return runTask(app, [] { return showCommand(); });
-    stack.account.restoreSession();
-
-    // Reminder times become desktop notifications when the user asked for them on this computer.
-    Transport transport(&stack.network, stack.config);
-    OxleAPI api(transport);
-    UserDefaults defaults;
-    FreedesktopNotificationCenter notifications;
-    ReminderScheduler reminders(
-        notifications, stack.account, defaults,
-        [&api](OxleSession session) { return api.fetchReminderItems(std::move(session)); },
-        [&api](OxleSession session) { return api.fetchSharedReminderItems(std::move(session)); });
-    AppShell shell(stack.network, stack.config, stack.account, stack.browser, stack.service);
-    // Saving the front tab (`oxle --save-tab`) and the local search index it refreshes.
-    SaveTabCommand saveTab(stack.account, transport, api, reminders);
-    stack.service.setSaveTabHandler([&saveTab] { return saveTab.saveFrontTabForCommand(); });
-    QTimer::singleShot(0, &app, [&] {
-        notifications.requestAuthorization();
-        reminders.rescheduleReminders();
-        saveTab.reindexSpotlight();
-        // Until oxle lives in the panel's tray, its window is how the user sees that it runs.
-        shell.content().show();
-    });
-
-    out() << "oxle is running.\n";
-    out().flush();
-    return app.exec();
+    using Kind = InstanceRequest::Kind;
+    static const std::map<QString, InstanceCommand> commands{
+        {QStringLiteral("--show"), {Kind::Show, "--show"}},
+        {QStringLiteral("--settings"), {Kind::Settings, "--settings"}},
+        {QStringLiteral("--capture"), {Kind::Capture, "--capture"}},
+        {QStringLiteral("--save-tab"), {Kind::SaveTab, nullptr}},
+        {QStringLiteral("--quit"), {Kind::Quit, nullptr}},
+    };
+    const auto found = commands.find(argument);
+    if (found == commands.end())
+        return std::nullopt;
+    return found->second;
 }
 
 QString readStandardInput()
@@ -300,37 +294,17 @@ void setApplicationNames()
     QCoreApplication::setApplicationVersion(QStringLiteral(OXLE_VERSION));
 }
 
-// The running instance shows windows; without a display it still runs (sign-in callbacks, reminders) with its
-// windows drawn nowhere, and says so.
-int runWindowedInstance(int argc, char **argv)
-{
-    const bool haveDisplay = !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-    if (!haveDisplay) {
-        err() << "oxle: no display (DISPLAY or WAYLAND_DISPLAY is not set); running without windows.\n";
-        err().flush();
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    // The reader's web view, loaded later as a plugin, shares its graphics context with the windows.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    setApplicationNames();
-    QApplication::setDesktopFileName(QStringLiteral("oxle"));
-    QApplication::setQuitOnLastWindowClosed(false);
-    return runInstance(app);
-}
-
 int runOxle(int argc, char **argv)
 {
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
-    if (args.isEmpty() || args == QStringList{QStringLiteral("--show")})
-        return runWindowedInstance(argc, argv);
-
     QCoreApplication app(argc, argv);
     setApplicationNames();
 
+    // Without a command: the running instance shows its window; otherwise this process starts it, in the tray.
+    if (args.isEmpty())
+        return runTask(app, [] { return instanceCommand({InstanceRequest::Kind::Show, ""}); });
     const QString command = args.first();
     if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
         out() << usageText;
@@ -357,10 +331,10 @@ int runOxle(int argc, char **argv)
             return usageError(QStringLiteral("sign-out takes no arguments."));
         return runTask(app, [] { return signOutCommand(); });
     }
-    if (command == QLatin1String("--save-tab")) {
+    if (const auto forwarded = instanceCommandFor(command)) {
         if (args.size() != 1)
-            return usageError(QStringLiteral("--save-tab takes no arguments."));
-        return runTask(app, [] { return saveTabCommand(); });
+            return usageError(QStringLiteral("%1 takes no arguments.").arg(command));
+        return runTask(app, [forwarded] { return instanceCommand(*forwarded); });
     }
     if (isLibraryCommand(command))
         return runTask(app, [args] { return libraryCommand(args); });

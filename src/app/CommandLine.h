@@ -6,4 +6,7 @@ namespace oxle {
 // the running instance, a forwarder to it, or a one-shot command.
 int runOxle(int argc, char **argv);
 
+// The application's name, organisation and version, for settings paths and --version.
+void setApplicationNames();
+
 } // namespace oxle

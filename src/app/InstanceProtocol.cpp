@@ -86,7 +86,7 @@ std::optional<InstanceRequest> decodeRequest(const QByteArray &payload)
     stream >> kind >> request.argument;
     if (stream.status() != QDataStream::Ok || !stream.atEnd() || !sane(request.argument))
         return std::nullopt;
-    if (kind < quint8(InstanceRequest::Kind::OpenUrl) || kind > quint8(InstanceRequest::Kind::Show))
+    if (kind < quint8(InstanceRequest::Kind::OpenUrl) || kind > quint8(InstanceRequest::Kind::Quit))
         return std::nullopt;
     request.kind = InstanceRequest::Kind(kind);
     return request;

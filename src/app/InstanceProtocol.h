@@ -18,6 +18,8 @@ struct InstanceRequest
         Capture = 4,
         SaveTab = 5,
         Show = 6, // bring up the main window
+        Settings = 7,
+        Quit = 8,
     };
 
     Kind kind = Kind::OpenUrl;

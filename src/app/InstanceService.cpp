@@ -63,7 +63,15 @@ QCoro::Task<InstanceReply> InstanceService::handle(InstanceRequest request, QPoi
             co_return co_await m_saveTab();
         co_return InstanceReply{1, {}, QStringLiteral("This oxle cannot save tabs.")};
     case InstanceRequest::Kind::Capture:
-        co_return InstanceReply{1, {}, QStringLiteral("This oxle has no capture window yet.")};
+        Q_EMIT captureRequested();
+        co_return InstanceReply{};
+    case InstanceRequest::Kind::Settings:
+        Q_EMIT settingsRequested();
+        co_return InstanceReply{};
+    case InstanceRequest::Kind::Quit:
+        // After the reply has gone out: the asker learns that the request arrived.
+        QMetaObject::invokeMethod(this, &InstanceService::quitRequested, Qt::QueuedConnection);
+        co_return InstanceReply{};
     }
     co_return InstanceReply{1, {}, QStringLiteral("Unknown request.")};
 }

@@ -36,8 +36,11 @@ public:
 Q_SIGNALS:
     // An invitation link ("oxle://join/CODE") for the library to redeem.
     void joinRequested(const QUrl &url);
-    // Another process asked for the main window.
+    // Another process asked for the main window, the settings window, the capture panel, or the end.
     void showRequested();
+    void settingsRequested();
+    void captureRequested();
+    void quitRequested();
 
 private:
     Account &m_account;

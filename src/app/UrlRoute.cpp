@@ -24,7 +24,11 @@ std::optional<QString> UrlRoute::inviteCode(const QUrl &url)
 {
     if (url.scheme() != QStringLiteral("oxle") || url.host() != QStringLiteral("join"))
         return std::nullopt;
-    const QString code = url.path().section(QLatin1Char('/'), -1);
+    // The last path component, as a file path's: a trailing "/" does not make an empty one.
+    QString path = url.path();
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    const QString code = path == QStringLiteral("/") ? path : path.section(QLatin1Char('/'), -1);
     if (code.isEmpty() || code == QStringLiteral("join") || code == QStringLiteral("/"))
         return std::nullopt;
     return code;

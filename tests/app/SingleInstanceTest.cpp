@@ -88,6 +88,26 @@ private Q_SLOTS:
         QCOMPARE(UrlRoute::parse(url).has_value(), accepted);
     }
 
+    void inviteCodes_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("code"); // empty: the link is ignored
+        QTest::newRow("mixed case, unchanged") << "oxle://join/AbCd2345" << "AbCd2345";
+        QTest::newRow("trailing slash") << "oxle://join/AbCd2345/" << "AbCd2345";
+        QTest::newRow("no code") << "oxle://join" << "";
+        QTest::newRow("only a slash") << "oxle://join/" << "";
+        QTest::newRow("only slashes") << "oxle://join//" << "";
+        QTest::newRow("code named join") << "oxle://join/join" << "";
+        QTest::newRow("sign-in callback") << "oxle://auth-callback#access_token=a" << "";
+        QTest::newRow("other scheme") << "https://join/AbCd2345" << "";
+    }
+    void inviteCodes()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, code);
+        QCOMPARE(UrlRoute::inviteCode(QUrl(url)).value_or(QString()), code);
+    }
+
     void secondProcessRequestReachesTheFirst()
     {
         InstanceServer server(socketPath(), [](qintptr) { return true; });

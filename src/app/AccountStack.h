@@ -1,0 +1,34 @@
+#pragma once
+
+#include "app/CallbackBrowserSignIn.h"
+#include "app/InstanceService.h"
+#include "app/SingleInstance.h"
+#include "core/Account.h"
+#include "core/AuthService.h"
+#include "core/BackendConfig.h"
+#include "core/SessionStore.h"
+#include "platform/linux/PeerCredentials.h"
+#include "platform/linux/SecretServiceKeychain.h"
+
+#include <QNetworkAccessManager>
+
+namespace oxle {
+
+// Everything the account needs, over the real keychain and backend, and the single-instance socket through
+// which later oxle processes reach this one.
+struct AccountStack
+{
+    AccountStack();
+
+    QNetworkAccessManager network;
+    BackendConfig config = BackendConfig::fromEnvironment();
+    SecretServiceKeychain keychain;
+    SessionStore store{&keychain};
+    CallbackBrowserSignIn browser;
+    AuthService auth{&network, config, &browser};
+    Account account{&store, &auth};
+    InstanceService service{account, browser};
+    InstanceServer server{defaultInstanceSocketPath(), &peerIsCurrentUser};
+};
+
+} // namespace oxle

@@ -1,0 +1,84 @@
+#include "app/TrayInstance.h"
+
+#include "app/AccountStack.h"
+#include "app/AppShell.h"
+#include "app/CommandLine.h"
+#include "app/SingleInstance.h"
+
+#include <QApplication>
+#include <QTextStream>
+#include <QTimer>
+
+#include <cstring>
+
+namespace oxle {
+
+namespace {
+
+std::optional<InstanceRequest::Kind> startRequest(int argc, char **argv)
+{
+    if (argc < 2)
+        return std::nullopt;
+    if (std::strcmp(argv[1], "--show") == 0)
+        return InstanceRequest::Kind::Show;
+    if (std::strcmp(argv[1], "--settings") == 0)
+        return InstanceRequest::Kind::Settings;
+    if (std::strcmp(argv[1], "--capture") == 0)
+        return InstanceRequest::Kind::Capture;
+    return std::nullopt;
+}
+
+QCoro::Task<void> forwardStartRequest(int *status, InstanceRequest::Kind kind)
+{
+    const InstanceRequest request{kind, {}};
+    const auto reply = co_await askRunningInstance(defaultInstanceSocketPath(), request, 10'000);
+    QTextStream err(stderr);
+    if (!reply)
+        err << "oxle: another oxle is starting or not answering.\n";
+    else if (!reply->error.isEmpty())
+        err << reply->error << '\n';
+    *status = reply ? reply->exitCode : 2;
+    QCoreApplication::exit(*status);
+}
+
+// Another instance won the race to the socket: it gets the request this one was started with.
+int forwardToRunningInstance(QApplication *app, InstanceRequest::Kind kind)
+{
+    int status = 2;
+    QTimer::singleShot(0, app, [&status, kind] { forwardStartRequest(&status, kind); });
+    QApplication::exec();
+    return status;
+}
+
+} // namespace
+
+int runTrayInstance(int argc, char **argv)
+{
+    // Without a display the instance still runs (sign-in callbacks, reminders) with its windows drawn nowhere.
+    const bool haveDisplay = !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (!haveDisplay) {
+        QTextStream(stderr) << "oxle: no display (DISPLAY or WAYLAND_DISPLAY is not set); running without windows.\n";
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    // No shared OpenGL context: asking for one loads the whole graphics driver stack at start (tens of MiB,
+    // for a process that mostly sits in the tray). The reader's web view, loaded later as a plugin, draws
+    // without it.
+    QApplication app(argc, argv);
+    setApplicationNames();
+    QApplication::setApplicationDisplayName(QStringLiteral("oxle"));
+    QApplication::setDesktopFileName(QStringLiteral("oxle"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    const auto request = startRequest(argc, argv);
+
+    AccountStack stack;
+    if (!stack.server.listen())
+        return forwardToRunningInstance(&app, request.value_or(InstanceRequest::Kind::Show));
+
+    AppShell shell(stack);
+    QTimer::singleShot(0, &app, [&shell, request] { shell.launch(request); });
+    QTextStream(stdout) << "oxle is running.\n";
+    return app.exec();
+}
+
+} // namespace oxle
