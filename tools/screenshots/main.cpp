@@ -1,6 +1,6 @@
 // Saves a PNG of each screen of the main window: a list with a selected item, the card grid, a shared list, the
-// inbox, the notes with the editor, search results, every sheet, the reader without its web view and the
-// signed-out view. It signs in to the backend named by OXLE_BACKEND_URL as one account (through the local
+// inbox, the notes with the editor, search results, every sheet, the reader without its web view, the
+// signed-out view, the capture panel and the settings window. It signs in to the backend named by OXLE_BACKEND_URL as one account (through the local
 // sign-in page's login_hint) and shows that account's library, so it is meant for the demo library that
 // scripts/screenshots seeds. A tool for reviewing the look, not a test: a screen whose data does not arrive is
 // still saved, and reported.
@@ -9,7 +9,9 @@
 //
 // Nothing of the user's is touched: the session, the settings and the picture cache live in a temporary folder.
 
+#include "capture/CaptureViewModel.h"
 #include "core/Account.h"
+#include "core/LoginItem.h"
 #include "core/AuthService.h"
 #include "core/BackendConfig.h"
 #include "core/BrowserSignIn.h"
@@ -19,6 +21,9 @@
 #include "library/OxleAPI.h"
 #include "reminders/UserDefaults.h"
 #include "ui/AddItemSheet.h"
+#include "ui/CaptureController.h"
+#include "ui/CapturePanel.h"
+#include "ui/SettingsController.h"
 #include "ui/CategoryItemsView.h"
 #include "ui/GrowingTextEdit.h"
 #include "ui/InboxView.h"
@@ -171,6 +176,14 @@ private:
     ThumbnailCache m_thumbnails;
     OpenWindowCount m_windows;
     NativeContentController m_controller;
+    CaptureViewModel m_capture{m_account, m_api};
+    CaptureController m_captureController{m_capture};
+    struct : LoginItem
+    {
+        bool isEnabled() const override { return false; }
+        bool setEnabled(bool) override { return false; }
+    } m_loginItem;
+    SettingsController m_settings{m_account, m_defaults, m_loginItem, m_windows, SettingsActions{}, QStringLiteral("0.1.0")};
     int m_problems = 0;
 };
 
@@ -403,10 +416,24 @@ QCoro::Task<int> Shooter::run()
     co_await settle();
     save(QStringLiteral("06-search"), window->grab());
 
+    // The tray's windows: the capture panel with a link typed in and its lists loaded, and the settings.
+    m_captureController.present(QStringLiteral("https://example.com/articles/reading-well"));
+    co_await waitUntil(QStringLiteral("the capture panel's lists"), [this] { return !m_capture.userLists().isEmpty(); });
+    co_await settle();
+    save(QStringLiteral("13-capture-panel"), m_captureController.panel()->grab());
+    m_captureController.panel()->hide();
+    m_settings.show();
+    co_await settle();
+    save(QStringLiteral("14-settings"), m_settings.window()->grab());
+    m_settings.window()->close();
+
     m_account.signOut();
     co_await waitUntil(QStringLiteral("the signed-out view"), [this] { return root()->showsSignedOut(); });
     co_await settle();
     save(QStringLiteral("12-signed-out"), window->grab());
+    m_captureController.present(std::nullopt);
+    co_await settle();
+    save(QStringLiteral("15-capture-panel-signed-out"), m_captureController.panel()->grab());
 
     co_return m_problems == 0 ? 0 : 1;
 }
