@@ -22,7 +22,6 @@ namespace {
 
 const QStringList kProviders = {QStringLiteral("google"), QStringLiteral("apple")};
 constexpr int kMaxEmailLength = 254;
-constexpr int kKnownAccountsShown = 20;
 
 void sendJson(httplib::Response &res, int status, const QJsonObject &body)
 {
@@ -47,8 +46,11 @@ bool checkApiKey(const httplib::Request &req, httplib::Response &res, const Cont
         sendJson(res, 401, QJsonObject{{"message", "No API key found in request"}});
         return false;
     }
-    const QString given = QString::fromStdString(key);
-    if ((ctx.anonKey.isEmpty() || given != ctx.anonKey) && (ctx.serviceKey.isEmpty() || given != ctx.serviceKey)) {
+    const QByteArrayView given(key.data(), qsizetype(key.size()));
+    // Both keys are always compared, so the time taken does not tell which one came close.
+    const bool anon = secretsEqual(given, ctx.anonKey.toUtf8());
+    const bool service = secretsEqual(given, ctx.serviceKey.toUtf8());
+    if (!anon && !service) {
         sendJson(res, 401, QJsonObject{{"message", "Invalid API key"}});
         return false;
     }
@@ -173,21 +175,15 @@ void cancelRedirect(httplib::Response &res, const QUrl &target)
     res.set_redirect(redirectWithError(target, "access_denied", "The user cancelled the sign-in").toStdString(), 302);
 }
 
-void sendSignInPage(httplib::Response &res, Context &ctx, int status, const QString &provider, const QUrl &target,
+// The page offers one e-mail field and nothing about existing accounts: whoever reaches it must not learn who
+// has signed in before.
+void sendSignInPage(httplib::Response &res, int status, const QString &provider, const QUrl &target,
                     const QString &email, const QString &problem)
 {
     const QString providerName = provider == QLatin1String("apple") ? QStringLiteral("Apple") : QStringLiteral("Google");
     const QString hidden = QStringLiteral("<input type=\"hidden\" name=\"provider\" value=\"%1\">"
                                           "<input type=\"hidden\" name=\"redirect_to\" value=\"%2\">")
                                .arg(htmlEscape(provider), htmlEscape(target.toString(QUrl::FullyEncoded)));
-    QString accounts;
-    AuthStore store(ctx);
-    for (const QString &known : store.knownAccounts(kKnownAccountsShown)) {
-        accounts += QStringLiteral("<li><button type=\"submit\" name=\"account\" value=\"%1\">%1</button></li>")
-                        .arg(htmlEscape(known));
-    }
-    if (!accounts.isEmpty())
-        accounts = QStringLiteral("<p>Or continue as:</p><ul class=\"accounts\">%1</ul>").arg(accounts);
     const QString problemHtml =
         problem.isEmpty() ? QString() : QStringLiteral("<p class=\"problem\">%1</p>").arg(htmlEscape(problem));
 
@@ -196,7 +192,7 @@ void sendSignInPage(httplib::Response &res, Context &ctx, int status, const QStr
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <style>body{font:15px system-ui,sans-serif;max-width:26em;margin:3em auto;color:#222}
 input[type=email]{width:100%;padding:.4em;box-sizing:border-box}button{padding:.4em .9em;margin:.3em .3em 0 0}
-.problem{color:#a00}.accounts{list-style:none;padding:0}.note{color:#666;font-size:13px}</style></head>
+.problem{color:#a00}.note{color:#666;font-size:13px}</style></head>
 <body><h1>Sign in with %1</h1>
 <p class="note">Local development backend: no password is asked; the account is created on first sign-in.</p>
 %2
@@ -205,10 +201,9 @@ input[type=email]{width:100%;padding:.4em;box-sizing:border-box}button{padding:.
 <input id="email" type="email" name="email" value="%4" autofocus>
 <p><button type="submit" name="action" value="signin">Sign in</button>
 <button type="submit" name="action" value="cancel" formnovalidate>Cancel</button></p>
-%5
 </form></body></html>
 )")
-                             .arg(htmlEscape(providerName), problemHtml, hidden, htmlEscape(email), accounts);
+                             .arg(htmlEscape(providerName), problemHtml, hidden, htmlEscape(email));
     res.status = status;
     res.set_header("Cache-Control", "no-store");
     res.set_header("X-Frame-Options", "DENY");
@@ -285,13 +280,13 @@ void registerAuthRoutes(httplib::Server &server, Context &context)
         if (req.has_param("login_hint")) {
             const QString email = param(req, "login_hint").trimmed();
             if (!validEmail(email)) {
-                sendSignInPage(res, ctx, 400, provider, target, email, "Enter a valid e-mail address.");
+                sendSignInPage(res, 400, provider, target, email, "Enter a valid e-mail address.");
                 return;
             }
             signInAndRedirect(res, ctx, email, provider, target);
             return;
         }
-        sendSignInPage(res, ctx, 200, provider, target, QString(), QString());
+        sendSignInPage(res, 200, provider, target, QString(), QString());
     });
 
     server.Post("/auth/v1/authorize", [ctxp](const httplib::Request &req, httplib::Response &res) {
@@ -309,9 +304,9 @@ void registerAuthRoutes(httplib::Server &server, Context &context)
             cancelRedirect(res, target);
             return;
         }
-        const QString email = (field("account").isEmpty() ? field("email") : field("account")).trimmed();
+        const QString email = field("email").trimmed();
         if (!validEmail(email)) {
-            sendSignInPage(res, ctx, 400, provider, target, email, "Enter a valid e-mail address.");
+            sendSignInPage(res, 400, provider, target, email, "Enter a valid e-mail address.");
             return;
         }
         signInAndRedirect(res, ctx, email, provider, target);

@@ -279,16 +279,4 @@ bool AuthStore::signOut(const QString &sessionId)
     return tx.commit();
 }
 
-QStringList AuthStore::knownAccounts(int limit)
-{
-    Tx tx(m_ctx.pool);
-    const Result res = tx.query("select email from auth.users order by last_sign_in_at desc nulls last, email limit $1",
-                                {QByteArray::number(limit)});
-    QStringList emails;
-    for (int row = 0; res && row < PQntuples(res.get()); ++row)
-        emails << text(res, row, 0);
-    tx.commit();
-    return emails;
-}
-
 } // namespace oxle::backend

@@ -35,8 +35,6 @@ public:
     Issued user(const QString &userId);
     // Ends the session (and with it every refresh token of its family).
     bool signOut(const QString &sessionId);
-    // Addresses offered on the local sign-in page, most recently used first.
-    QStringList knownAccounts(int limit);
 
     // Access-token claims for a user object and session, issued at `iat`.
     QJsonObject accessClaims(const QJsonObject &user, const QString &sessionId, qint64 iat) const;

@@ -15,6 +15,8 @@ struct Context {
     qint64 refreshReuseIntervalSeconds = 10;
     // Pause between enrichment passes.
     int enrichmentIntervalMs = 1000;
+    // Lets enrichment fetch pages from loopback addresses; only for tests that serve pages on this machine.
+    bool enrichmentAllowLoopback = false;
     // Request bodies above this size are answered with 413.
     qint64 maxBodyBytes = qint64(1024) * 1024;
     // Largest number of rows one read answers, whatever `limit` asks for (the hosted default).

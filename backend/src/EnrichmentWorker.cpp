@@ -7,6 +7,10 @@
 #include <httplib.h>
 #include <libpq-fe.h>
 
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -25,6 +29,66 @@ using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 bool isWebScheme(const QUrl &url)
 {
     return (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https")) && !url.host().isEmpty();
+}
+
+bool inRange(quint32 address, quint32 network, int prefixLength)
+{
+    const quint32 mask = prefixLength == 0 ? 0 : ~quint32(0) << (32 - prefixLength);
+    return (address & mask) == (network & mask);
+}
+
+constexpr quint32 ipv4(quint32 a, quint32 b, quint32 c, quint32 d)
+{
+    return (a << 24) | (b << 16) | (c << 8) | d;
+}
+
+bool isPublicIpv4(quint32 a, bool allowLoopback)
+{
+    if (inRange(a, ipv4(127, 0, 0, 0), 8))
+        return allowLoopback;
+    struct Block {
+        quint32 network;
+        int prefixLength;
+    };
+    static constexpr Block kNotPublic[] = {
+        {ipv4(0, 0, 0, 0), 8},       // "this network", including the unspecified address
+        {ipv4(10, 0, 0, 0), 8},      // private
+        {ipv4(100, 64, 0, 0), 10},   // shared address space (carrier-grade NAT)
+        {ipv4(169, 254, 0, 0), 16},  // link-local, including cloud metadata services
+        {ipv4(172, 16, 0, 0), 12},   // private
+        {ipv4(192, 0, 0, 0), 24},    // protocol assignments
+        {ipv4(192, 0, 2, 0), 24},    // documentation
+        {ipv4(192, 88, 99, 0), 24},  // former 6to4 relay anycast
+        {ipv4(192, 168, 0, 0), 16},  // private
+        {ipv4(198, 18, 0, 0), 15},   // benchmarking
+        {ipv4(198, 51, 100, 0), 24}, // documentation
+        {ipv4(203, 0, 113, 0), 24},  // documentation
+        {ipv4(224, 0, 0, 0), 4},     // multicast
+        {ipv4(240, 0, 0, 0), 4},     // reserved, including the broadcast address
+    };
+    return std::none_of(std::begin(kNotPublic), std::end(kNotPublic),
+                        [a](const Block &b) { return inRange(a, b.network, b.prefixLength); });
+}
+
+// The system resolver's addresses for `host` (a name or a literal address), in its order of preference.
+QList<QHostAddress> systemResolve(const QString &host)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    QList<QHostAddress> addresses;
+    if (getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &found) != 0)
+        return addresses;
+    for (const addrinfo *ai = found; ai; ai = ai->ai_next) {
+        if (ai->ai_family != AF_INET && ai->ai_family != AF_INET6)
+            continue;
+        const QHostAddress address(ai->ai_addr);
+        if (!address.isNull() && !addresses.contains(address))
+            addresses << address;
+    }
+    freeaddrinfo(found);
+    return addresses;
 }
 
 // Runs one statement in its own transaction as service_role, which row security does not restrict.
@@ -178,10 +242,49 @@ EnrichmentWorker::PageInfo EnrichmentWorker::extractPageInfo(const QByteArray &h
     return info;
 }
 
-EnrichmentWorker::Fetch EnrichmentWorker::fetchPage(const QUrl &start, const std::atomic<bool> *cancel)
+bool EnrichmentWorker::isPublicAddress(const QHostAddress &address, bool allowLoopback)
+{
+    if (address.protocol() == QAbstractSocket::IPv4Protocol)
+        return isPublicIpv4(address.toIPv4Address(), allowLoopback);
+    if (address.protocol() != QAbstractSocket::IPv6Protocol)
+        return false;
+    const Q_IPV6ADDR a = address.toIPv6Address();
+    const auto embeddedIpv4 = [&a](int from) {
+        return ipv4(a[from], a[from + 1], a[from + 2], a[from + 3]);
+    };
+    const auto zeroUpTo = [&a](int end) { return std::all_of(a.c, a.c + end, [](quint8 b) { return b == 0; }); };
+    if (zeroUpTo(15) && a[15] == 1)
+        return allowLoopback; // ::1
+    if (zeroUpTo(16))
+        return false; // ::
+    if (zeroUpTo(10) && a[10] == 0xff && a[11] == 0xff)
+        return isPublicIpv4(embeddedIpv4(12), allowLoopback); // ::ffff:a.b.c.d, IPv4-mapped
+    if (zeroUpTo(12))
+        return isPublicIpv4(embeddedIpv4(12), allowLoopback); // ::a.b.c.d, the old IPv4-compatible form
+    if (a[0] == 0x00 && a[1] == 0x64 && a[2] == 0xff && a[3] == 0x9b && std::all_of(a.c + 4, a.c + 12, [](quint8 b) {
+            return b == 0;
+        }))
+        return isPublicIpv4(embeddedIpv4(12), allowLoopback); // 64:ff9b::/96, NAT64
+    if ((a[0] & 0xfe) == 0xfc)
+        return false; // fc00::/7, unique local
+    if (a[0] == 0xfe && (a[1] & 0xc0) == 0x80)
+        return false; // fe80::/10, link-local
+    if (a[0] == 0xfe && (a[1] & 0xc0) == 0xc0)
+        return false; // fec0::/10, the former site-local
+    if (a[0] == 0xff)
+        return false; // multicast
+    if (a[0] == 0x20 && a[1] == 0x01 && a[2] == 0x0d && a[3] == 0xb8)
+        return false; // 2001:db8::/32, documentation
+    if (a[0] == 0x20 && a[1] == 0x02)
+        return isPublicIpv4(embeddedIpv4(2), false); // 2002::/16, 6to4 around an IPv4 address
+    return true;
+}
+
+EnrichmentWorker::Fetch EnrichmentWorker::fetchPage(const QUrl &start, const FetchOptions &options)
 {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::seconds(kTimeoutSeconds);
+    const std::atomic<bool> *const cancel = options.cancel;
     Fetch fetch;
     QUrl url = start;
     for (int redirects = 0;; ++redirects) {
@@ -190,7 +293,27 @@ EnrichmentWorker::Fetch EnrichmentWorker::fetchPage(const QUrl &start, const std
             return fetch;
         }
         const bool https = url.scheme() == QLatin1String("https");
-        QString host = url.host(QUrl::FullyEncoded);
+        const QString bareHost = url.host(QUrl::FullyEncoded);
+
+        // Resolved once; every address must be public, and the connection below goes to the first of them.
+        const QList<QHostAddress> addresses = options.resolve ? options.resolve(bareHost) : systemResolve(bareHost);
+        if (addresses.isEmpty()) {
+            fetch.failure = QStringLiteral("host not found");
+            return fetch;
+        }
+        for (const QHostAddress &address : addresses) {
+            if (!isPublicAddress(address, options.allowLoopback)) {
+                fetch.failure = QStringLiteral("not a public address (%1)").arg(address.toString());
+                return fetch;
+            }
+        }
+        const auto remaining = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+        if (remaining.count() <= 0) {
+            fetch.failure = QStringLiteral("timed out");
+            return fetch;
+        }
+
+        QString host = bareHost;
         if (host.contains(':'))
             host = '[' + host + ']';
         const int port = url.port(https ? 443 : 80);
@@ -199,9 +322,16 @@ EnrichmentWorker::Fetch EnrichmentWorker::fetchPage(const QUrl &start, const std
             fetch.failure = QStringLiteral("unusable address");
             return fetch;
         }
-        client.set_connection_timeout(kTimeoutSeconds, 0);
-        client.set_read_timeout(kTimeoutSeconds, 0);
-        client.set_write_timeout(kTimeoutSeconds, 0);
+        // The name stays in the Host header (and TLS server name); the socket goes to the checked address.
+        QHostAddress pinned = addresses.first();
+        pinned.setScopeId(QString());
+        client.set_hostname_addr_map({{bareHost.toStdString(), pinned.toString().toStdString()}});
+        // Whatever is left of the whole fetch's time, across redirects, bounds each step.
+        const auto seconds = time_t(remaining.count() / 1000000);
+        const auto micros = time_t(remaining.count() % 1000000);
+        client.set_connection_timeout(seconds, micros);
+        client.set_read_timeout(seconds, micros);
+        client.set_write_timeout(seconds, micros);
         client.set_follow_location(false);
 
         QString target = url.path(QUrl::FullyEncoded);
@@ -243,7 +373,7 @@ EnrichmentWorker::Fetch EnrichmentWorker::fetchPage(const QUrl &start, const std
                 return true;
             });
 
-        if (timedOut || Clock::now() > deadline) {
+        if (timedOut || Clock::now() > deadline || result.error() == httplib::Error::ConnectionTimeout) {
             fetch.failure = QStringLiteral("timed out");
             return fetch;
         }
@@ -304,8 +434,9 @@ void EnrichmentWorker::stop()
 void EnrichmentWorker::run()
 {
     while (!m_stopping) {
-        const int handled = processBatch();
-        if (handled >= kBatchSize)
+        bool writeFailed = false;
+        const int handled = processBatch(&writeFailed);
+        if (handled >= kBatchSize && !writeFailed)
             continue; // more may be waiting
         std::unique_lock lock(m_mutex);
         m_wake.wait_for(lock, std::chrono::milliseconds(std::max(10, m_ctx.enrichmentIntervalMs)),
@@ -313,7 +444,25 @@ void EnrichmentWorker::run()
     }
 }
 
-int EnrichmentWorker::processBatch()
+namespace {
+
+// A text[] literal for ids (double-quoted elements, backslash escapes).
+QByteArray textArray(const std::vector<QByteArray> &values)
+{
+    QByteArray out = "{";
+    for (const QByteArray &value : values) {
+        if (out.size() > 1)
+            out += ',';
+        QByteArray escaped = value;
+        escaped.replace('\\', "\\\\").replace('"', "\\\"");
+        out += '"' + escaped + '"';
+    }
+    return out + '}';
+}
+
+} // namespace
+
+int EnrichmentWorker::processBatch(bool *writeFailed)
 {
     if (!m_ctx.pool)
         return 0;
@@ -321,26 +470,46 @@ int EnrichmentWorker::processBatch()
         QByteArray id;
         QString url;
     };
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<QByteArray> waiting;
+    for (auto it = m_retry.begin(); it != m_retry.end();) {
+        if (it->second.notBefore > now) {
+            waiting.push_back(it->first);
+            ++it;
+        } else if (it->second.notBefore + kLongestRetryDelay < now) {
+            it = m_retry.erase(it); // due long ago and not seen since: the row is gone or no longer pending
+        } else {
+            ++it;
+        }
+    }
     std::vector<Pending> pending;
     {
         DbPool::Lease lease = m_ctx.pool->acquire();
         if (!lease.get())
             return 0;
+        // Users take turns: everybody's oldest pending row comes before anybody's second one.
         const Result rows = runPrivileged(lease.get(),
-                                          "select id, url from public.items where enrichment_status = 'pending' "
-                                          "and deleted_at is null order by created_at limit $1",
-                                          {QByteArray::number(kBatchSize)});
+                                          "select id, url from ("
+                                          "select id, url, created_at, row_number() over "
+                                          "(partition by user_id order by created_at, id) as turn "
+                                          "from public.items where enrichment_status = 'pending' "
+                                          "and deleted_at is null and id <> all($2::text[])) as queue "
+                                          "order by turn, created_at, id limit $1",
+                                          {QByteArray::number(kBatchSize), textArray(waiting)});
         for (int row = 0; rows && row < PQntuples(rows.get()); ++row)
             pending.push_back({PQgetvalue(rows.get(), row, 0), QString::fromUtf8(PQgetvalue(rows.get(), row, 1))});
     }
 
+    FetchOptions options;
+    options.allowLoopback = m_ctx.enrichmentAllowLoopback;
+    options.cancel = &m_stopping;
     int handled = 0;
     for (const Pending &item : pending) {
         if (m_stopping)
             break;
         // No database connection is held while the page downloads.
         const QUrl url = QUrl(item.url.trimmed(), QUrl::StrictMode);
-        const Fetch fetch = fetchPage(url, &m_stopping);
+        const Fetch fetch = fetchPage(url, options);
         PageInfo info;
         if (fetch.ok)
             info = extractPageInfo(fetch.body, fetch.finalUrl);
@@ -351,19 +520,35 @@ int EnrichmentWorker::processBatch()
             break; // leave it pending for the next start
 
         DbPool::Lease lease = m_ctx.pool->acquire();
-        if (!lease.get())
+        if (!lease.get()) {
+            *writeFailed = true;
             break;
+        }
         // The title is only filled when the row still has none at this moment.
-        runPrivileged(lease.get(),
-                      "update public.items set "
-                      "title = case when (title is null or btrim(title) = '') and coalesce($2, '') <> '' "
-                      "then $2 else title end, "
-                      "thumbnail_url = coalesce(nullif($3, ''), thumbnail_url), "
-                      "enrichment_status = $4, "
-                      "updated_at = (extract(epoch from clock_timestamp()) * 1000)::bigint "
-                      "where id = $1 and enrichment_status = 'pending'",
-                      {item.id, info.title.toUtf8(), info.thumbnailUrl.toUtf8(),
-                       fetch.ok ? QByteArrayLiteral("enriched") : QByteArrayLiteral("failed")});
+        const Result written =
+            runPrivileged(lease.get(),
+                          "update public.items set "
+                          "title = case when (title is null or btrim(title) = '') and coalesce($2, '') <> '' "
+                          "then $2 else title end, "
+                          "thumbnail_url = coalesce(nullif($3, ''), thumbnail_url), "
+                          "enrichment_status = $4, "
+                          "updated_at = (extract(epoch from clock_timestamp()) * 1000)::bigint "
+                          "where id = $1 and enrichment_status = 'pending'",
+                          {item.id, info.title.toUtf8(), info.thumbnailUrl.toUtf8(),
+                           fetch.ok ? QByteArrayLiteral("enriched") : QByteArrayLiteral("failed")});
+        if (!written) {
+            // Fetching the page again at once would most likely end the same way; wait, longer each time.
+            *writeFailed = true;
+            Retry &retry = m_retry[item.id];
+            retry.failures = std::min(retry.failures + 1, 16);
+            const auto delay = std::min<std::chrono::seconds>(kLongestRetryDelay,
+                                                              kFirstRetryDelay * (1LL << (retry.failures - 1)));
+            retry.notBefore = std::chrono::steady_clock::now() + delay;
+            std::fprintf(stderr, "enrichment: item %s could not be stored; next try in %lld s\n",
+                         item.id.constData(), static_cast<long long>(delay.count()));
+            continue;
+        }
+        m_retry.erase(item.id);
         ++handled;
     }
     return handled;

@@ -2,7 +2,10 @@
 
 #include <QJsonDocument>
 #include <QJsonValue>
+#include <QCryptographicHash>
 #include <QMessageAuthenticationCode>
+
+#include <cmath>
 
 namespace oxle::backend {
 
@@ -13,16 +16,9 @@ QByteArray hmacSha256(const QByteArray &data, const QByteArray &secret)
     return QMessageAuthenticationCode::hash(data, secret, QCryptographicHash::Sha256);
 }
 
-// Constant-time comparison so the signature check does not leak how many bytes matched.
-bool sameBytes(const QByteArray &a, const QByteArray &b)
-{
-    if (a.size() != b.size())
-        return false;
-    unsigned char diff = 0;
-    for (qsizetype i = 0; i < a.size(); ++i)
-        diff |= static_cast<unsigned char>(a[i] ^ b[i]);
-    return diff == 0;
-}
+// Time claims beyond 2^53 seconds (far past any real date) cannot be held exactly in a double; they are refused
+// rather than converted, which keeps every later sum within qint64.
+constexpr double kLargestTimeClaim = 9007199254740992.0;
 
 JwtCheck failure(const QString &code, const QString &message)
 {
@@ -46,6 +42,20 @@ bool decodeJsonObject(const QByteArray &segment, QJsonObject *out)
 }
 
 } // namespace
+
+bool secretsEqual(QByteArrayView given, QByteArrayView expected)
+{
+    if (expected.isEmpty())
+        return false;
+    // Digests first: the comparison below then always runs over 32 bytes, whatever the lengths, and tells
+    // nothing about how long the expected value is or how much of it matched.
+    const QByteArray a = QCryptographicHash::hash(given, QCryptographicHash::Sha256);
+    const QByteArray b = QCryptographicHash::hash(expected, QCryptographicHash::Sha256);
+    unsigned char diff = given.size() == expected.size() ? 0 : 1;
+    for (qsizetype i = 0; i < a.size(); ++i)
+        diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return diff == 0;
+}
 
 QByteArray base64UrlEncode(const QByteArray &data)
 {
@@ -94,28 +104,34 @@ JwtCheck verifyHs256(const QByteArray &token, const QByteArray &secret, qint64 n
     QByteArray signature;
     if (!base64UrlDecode(parts[2], &signature))
         return failure("PGRST301", "JWT signature is not valid base64url");
-    if (secret.isEmpty() || !sameBytes(signature, hmacSha256(parts[0] + '.' + parts[1], secret)))
+    if (secret.isEmpty() || !secretsEqual(signature, hmacSha256(parts[0] + '.' + parts[1], secret)))
         return failure("PGRST301", "JWT signature does not match");
 
     QJsonObject claims;
     if (!decodeJsonObject(parts[1], &claims))
         return failure("PGRST301", "JWT payload is not valid base64url-encoded JSON");
 
-    const auto timeClaim = [&](const char *name, qint64 *value) -> bool {
+    // A claim that is absent or null is not checked; any other value must be a finite number in range.
+    const auto timeClaim = [&](const char *name, bool *present, qint64 *value) -> bool {
         const QJsonValue v = claims.value(QLatin1String(name));
-        if (v.isUndefined() || v.isNull())
+        *present = !v.isUndefined() && !v.isNull();
+        if (!*present)
             return true;
         if (!v.isDouble())
             return false;
-        *value = static_cast<qint64>(v.toDouble());
+        const double seconds = v.toDouble();
+        if (!std::isfinite(seconds) || std::fabs(seconds) > kLargestTimeClaim)
+            return false;
+        *value = static_cast<qint64>(std::floor(seconds));
         return true;
     };
     qint64 exp = 0, nbf = 0, iat = 0;
-    const bool hasExp = claims.contains("exp") && !claims.value("exp").isNull();
-    const bool hasNbf = claims.contains("nbf") && !claims.value("nbf").isNull();
-    const bool hasIat = claims.contains("iat") && !claims.value("iat").isNull();
-    if (!timeClaim("exp", &exp) || !timeClaim("nbf", &nbf) || !timeClaim("iat", &iat))
-        return failure("PGRST301", "JWT time claims must be numbers");
+    bool hasExp = false, hasNbf = false, hasIat = false;
+    if (!timeClaim("exp", &hasExp, &exp) || !timeClaim("nbf", &hasNbf, &nbf) || !timeClaim("iat", &hasIat, &iat))
+        return failure("PGRST301", "JWT time claims must be numbers of seconds within range");
+    // A signed-in user's token must run out; keys of the other roles may be long-lived.
+    if (!hasExp && claims.value("role").toString() == QLatin1String("authenticated"))
+        return failure("PGRST301", "JWT of an authenticated user has no expiry (exp)");
     if (hasExp && nowSeconds > exp + kJwtClockSkewSeconds)
         return failure("PGRST303", "JWT expired");
     if (hasNbf && nowSeconds + kJwtClockSkewSeconds < nbf)

@@ -435,6 +435,37 @@ std::optional<RestParseError> parseFilter(const QString &column, const QString &
     return std::nullopt;
 }
 
+std::optional<RestParseError> parseColumns(const QString &value, QStringList *out)
+{
+    Cursor cur(value, QStringLiteral("columns parameter"));
+    out->clear();
+    auto skipSpaces = [&cur] {
+        while (cur.peek() == u' ')
+            cur.advance();
+    };
+    while (true) {
+        skipSpaces();
+        QString name;
+        if (cur.peek() == u'"') {
+            auto quoted = cur.takeQuoted();
+            if (!quoted)
+                return cur.error(QStringLiteral("unexpected end of input expecting closing quote"));
+            name = *quoted;
+            skipSpaces();
+        } else {
+            name = cur.takeUntil(u",").trimmed();
+        }
+        if (name.isEmpty())
+            return cur.error(QStringLiteral("expecting a column name"));
+        out->append(name);
+        if (cur.atEnd())
+            return std::nullopt;
+        if (cur.peek() != u',')
+            return cur.error(QStringLiteral("unexpected \"%1\" expecting \",\"").arg(cur.peek()));
+        cur.advance();
+    }
+}
+
 std::optional<RestParseError> parseLogicGroup(const QString &value, LogicNode::Kind kind, bool negated, LogicNode *out)
 {
     Cursor cur(value, QStringLiteral("logic tree"));
@@ -471,8 +502,8 @@ std::optional<RestParseError> parseRestQuery(const std::vector<std::pair<QString
                 out->onConflict.append(c.trimmed());
         } else if (key == u"columns") {
             QStringList columns;
-            for (const QString &c : value.split(u','))
-                columns.append(c.trimmed());
+            if (auto err = parseColumns(value, &columns))
+                return err;
             out->columns = columns;
         } else if (key == u"apikey") {
             continue;

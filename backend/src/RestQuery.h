@@ -75,5 +75,7 @@ std::optional<RestParseError> parseRestQuery(const std::vector<std::pair<QString
 // Exposed for tests: the filter grammar of one `col=[not.]op.value` pair and of one or/and group value.
 std::optional<RestParseError> parseFilter(const QString &column, const QString &value, LogicNode *out);
 std::optional<RestParseError> parseLogicGroup(const QString &value, LogicNode::Kind kind, bool negated, LogicNode *out);
+// `columns=`: names separated by commas, each bare or double-quoted (backslash escapes any character).
+std::optional<RestParseError> parseColumns(const QString &value, QStringList *out);
 
 } // namespace oxle::backend

@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -30,6 +31,11 @@ struct Identity {
 struct Prefer {
     enum class Return { Unset, Minimal, Representation } ret = Return::Unset;
     enum class Resolution { Unset, Merge, Ignore } resolution = Resolution::Unset;
+    // "count=exact", "count=planned" or "count=estimated"; empty when no total was asked for. Every kind is
+    // answered with the exact total.
+    QString count;
+    bool missingDefault = false; // missing=default
+    bool wantsTotal() const { return !count.isEmpty(); }
     QString headerValue() const
     {
         QStringList applied;
@@ -37,13 +43,19 @@ struct Prefer {
             applied << QStringLiteral("resolution=merge-duplicates");
         else if (resolution == Resolution::Ignore)
             applied << QStringLiteral("resolution=ignore-duplicates");
+        if (missingDefault)
+            applied << QStringLiteral("missing=default");
         if (ret == Return::Minimal)
             applied << QStringLiteral("return=minimal");
         else if (ret == Return::Representation)
             applied << QStringLiteral("return=representation");
+        if (wantsTotal())
+            applied << count;
         return applied.join(QStringLiteral(", "));
     }
 };
+
+inline constexpr const char *kObjectContentType = "application/vnd.pgrst.object+json; charset=utf-8";
 
 QJsonValue nullable(const QString &s)
 {
@@ -52,13 +64,7 @@ QJsonValue nullable(const QString &s)
 
 bool sameText(const std::string &a, const QString &b)
 {
-    const QByteArray bb = b.toUtf8();
-    if (a.size() != size_t(bb.size()) || bb.isEmpty())
-        return false;
-    unsigned char diff = 0;
-    for (size_t i = 0; i < a.size(); ++i)
-        diff |= static_cast<unsigned char>(a[i] ^ bb[qsizetype(i)]);
-    return diff == 0;
+    return secretsEqual(QByteArrayView(a.data(), qsizetype(a.size())), b.toUtf8());
 }
 
 ApiError makeError(int status, const QString &code, const QString &message, const QString &details = {},
@@ -127,9 +133,13 @@ QByteArray column(const std::vector<std::optional<QByteArray>> &row, std::size_t
     return index < row.size() ? row[index].value_or(fallback) : fallback;
 }
 
+using StatementRow = std::vector<std::optional<QByteArray>>;
+// Decides from a statement's answer whether its transaction may commit; an error rolls it back.
+using CommitCheck = std::function<std::optional<ApiError>(const StatementRow &)>;
+
 // Runs `stmt` in one transaction as `who`. The statement must answer one row; its text values land in `row`.
 std::optional<ApiError> runStatement(PGconn *conn, bool readOnly, const Identity &who, const SqlStatement &stmt,
-                                     std::vector<std::optional<QByteArray>> *row)
+                                     StatementRow *row, const CommitCheck &beforeCommit = {})
 {
     PgResult res(PQexec(conn, readOnly ? "BEGIN ISOLATION LEVEL READ COMMITTED READ ONLY" : "BEGIN"));
     if (PQresultStatus(res.get()) != PGRES_COMMAND_OK)
@@ -169,6 +179,12 @@ std::optional<ApiError> runStatement(PGconn *conn, bool readOnly, const Identity
                 row->push_back(QByteArray(PQgetvalue(res.get(), 0, c), PQgetlength(res.get(), 0, c)));
         }
     }
+    if (beforeCommit) {
+        if (auto refused = beforeCommit(*row)) {
+            PgResult rollback(PQexec(conn, "ROLLBACK"));
+            return refused;
+        }
+    }
     PgResult commit(PQexec(conn, "COMMIT"));
     if (PQresultStatus(commit.get()) != PGRES_COMMAND_OK)
         return fail(commit.get());
@@ -197,7 +213,7 @@ private:
     std::optional<ApiError> resolveTable(PGconn *conn, const QString &name, const QStringList &columns,
                                          std::shared_ptr<const TableInfo> *out);
 
-    void handleRead(const Prepared &p, httplib::Response &res);
+    void handleRead(const Prepared &p, const httplib::Request &req, httplib::Response &res);
     void handleInsert(const Prepared &p, const httplib::Request &req, httplib::Response &res);
     void handleUpdateOrDelete(const Prepared &p, const httplib::Request &req, httplib::Response &res, bool isDelete);
 
@@ -308,11 +324,71 @@ std::optional<ApiError> RestService::resolveTable(PGconn *conn, const QString &n
     return std::nullopt;
 }
 
-void sendPayload(httplib::Response &res, int status, const QByteArray &body)
+void sendPayload(httplib::Response &res, int status, const QByteArray &body,
+                 const char *contentType = kJsonContentType)
 {
     res.status = status;
-    res.set_content(body.constData(), size_t(body.size()), kJsonContentType);
+    res.set_content(body.constData(), size_t(body.size()), contentType);
 }
+
+// True when the Accept header prefers one JSON object (application/vnd.pgrst.object+json) to an array: the
+// supported media range with the highest q wins, the earlier one on a tie. Types this server does not produce
+// are passed over, as are requests without the header.
+bool wantsSingleObject(const httplib::Request &req)
+{
+    bool best = false;
+    double bestQ = 0;
+    const QString header = QString::fromStdString(req.get_header_value("Accept"));
+    for (const QString &range : header.split(u',')) {
+        const QStringList parts = range.split(u';');
+        const QString type = parts.value(0).trimmed().toLower();
+        const bool object = type == u"application/vnd.pgrst.object+json" || type == u"application/vnd.pgrst.object";
+        if (!object && type != u"application/json" && type != u"application/*" && type != u"*/*")
+            continue;
+        double q = 1;
+        for (qsizetype i = 1; i < parts.size(); ++i) {
+            const QString param = parts.at(i).trimmed();
+            if (param.startsWith(QLatin1String("q="), Qt::CaseInsensitive))
+                q = param.mid(2).toDouble();
+        }
+        if (q > bestQ) {
+            bestQ = q;
+            best = object;
+        }
+    }
+    return best;
+}
+
+ApiError notSingular(qint64 rows)
+{
+    return makeError(406, QStringLiteral("PGRST116"), QStringLiteral("Cannot coerce the result to a single JSON object"),
+                     QStringLiteral("The result contains %1 rows").arg(rows));
+}
+
+// A commit check that refuses (and so rolls back) a result of other than exactly one row; the row count is
+// column `countColumn` of the statement's answer.
+CommitCheck requireOneRow(std::size_t countColumn)
+{
+    return [countColumn](const StatementRow &row) -> std::optional<ApiError> {
+        const qint64 rows = column(row, countColumn).toLongLong();
+        if (rows != 1)
+            return notSingular(rows);
+        return std::nullopt;
+    };
+}
+
+// The one element of a JSON array text as Postgres' json_agg writes it ("[{...}]").
+QByteArray soleElement(const QByteArray &arrayText)
+{
+    const QByteArray trimmed = arrayText.trimmed();
+    if (trimmed.size() >= 2 && trimmed.startsWith('[') && trimmed.endsWith(']'))
+        return trimmed.mid(1, trimmed.size() - 2).trimmed();
+    return trimmed;
+}
+
+// Defined with the writes below; reads need them for the count preference.
+Prefer parsePrefer(const httplib::Request &req);
+void setPreferenceApplied(httplib::Response &res, const Prefer &prefer);
 
 void RestService::handleTable(const httplib::Request &req, httplib::Response &res, const std::string &method)
 {
@@ -320,15 +396,17 @@ void RestService::handleTable(const httplib::Request &req, httplib::Response &re
     if (auto err = prepare(req, req.matches[1].str(), &p))
         return sendError(res, *err);
     if (method == "GET")
-        handleRead(p, res);
+        handleRead(p, req, res);
     else if (method == "POST")
         handleInsert(p, req, res);
     else
         handleUpdateOrDelete(p, req, res, method == "DELETE");
 }
 
-void RestService::handleRead(const Prepared &p, httplib::Response &res)
+void RestService::handleRead(const Prepared &p, const httplib::Request &req, httplib::Response &res)
 {
+    const Prefer prefer = parsePrefer(req);
+    const bool single = wantsSingleObject(req);
     DbPool::Lease lease = m_ctx.pool->acquire();
     if (!lease.get())
         return sendError(res, makeError(503, QStringLiteral("PGRST000"), QStringLiteral("Could not connect to the database")));
@@ -336,17 +414,40 @@ void RestService::handleRead(const Prepared &p, httplib::Response &res)
     if (auto err = resolveTable(lease.get(), p.name, referencedColumns(p.query), &table))
         return sendError(res, *err);
     SqlStatement stmt;
-    if (auto err = buildSelect(m_catalog.schema(), *table, p.query, m_ctx.maxRows, &stmt))
+    if (auto err = buildSelect(m_catalog.schema(), *table, p.query, m_ctx.maxRows, &stmt, prefer.wantsTotal()))
         return sendError(res, *err);
     std::vector<std::optional<QByteArray>> row;
-    if (auto err = runStatement(lease.get(), true, p.who, stmt, &row))
+    if (auto err = runStatement(lease.get(), true, p.who, stmt, &row, single ? requireOneRow(1) : CommitCheck()))
         return sendError(res, *err);
     const QByteArray body = column(row, 0, QByteArrayLiteral("[]"));
     const qint64 count = column(row, 1).toLongLong();
     const qint64 offset = p.query.offset.value_or(0);
-    res.set_header("Content-Range", count > 0 ? QStringLiteral("%1-%2/*").arg(offset).arg(offset + count - 1).toStdString()
-                                              : std::string("*/*"));
-    sendPayload(res, 200, body);
+    const qint64 upper = offset + count - 1;
+    int status = 200;
+    QString range = count > 0 ? QStringLiteral("%1-%2").arg(offset).arg(upper) : QStringLiteral("*");
+    QString total = QStringLiteral("*");
+    if (prefer.wantsTotal()) {
+        const qint64 matched = column(row, 2).toLongLong();
+        if (offset > matched)
+            return sendError(res, makeError(416, QStringLiteral("PGRST103"),
+                                            QStringLiteral("Requested range not satisfiable"),
+                                            QStringLiteral("An offset of %1 was requested, but there are only %2 rows.")
+                                                .arg(offset)
+                                                .arg(matched)));
+        // A page that leaves rows out is partial content; an empty total has no first and last row.
+        if (count < matched)
+            status = 206;
+        if (matched == 0)
+            range = QStringLiteral("*");
+        total = QString::number(matched);
+        Prefer applied; // a read applies no other preference
+        applied.count = prefer.count;
+        setPreferenceApplied(res, applied);
+    }
+    res.set_header("Content-Range", (range + u'/' + total).toStdString());
+    if (single)
+        return sendPayload(res, status, soleElement(body), kObjectContentType);
+    sendPayload(res, status, body);
 }
 
 Prefer parsePrefer(const httplib::Request &req)
@@ -365,6 +466,12 @@ Prefer parsePrefer(const httplib::Request &req)
                 prefer.resolution = Prefer::Resolution::Merge;
             else if (token == u"resolution=ignore-duplicates")
                 prefer.resolution = Prefer::Resolution::Ignore;
+            else if (token == u"count=exact" || token == u"count=planned" || token == u"count=estimated")
+                prefer.count = token;
+            else if (token == u"missing=default")
+                prefer.missingDefault = true;
+            else if (token == u"missing=null")
+                prefer.missingDefault = false;
         }
     }
     return prefer;
@@ -404,31 +511,41 @@ std::optional<ApiError> unknownBodyColumn(const TableInfo &table, const QStringL
 void RestService::handleInsert(const Prepared &p, const httplib::Request &req, httplib::Response &res)
 {
     const Prefer prefer = parsePrefer(req);
+    const bool single = wantsSingleObject(req);
     QJsonDocument doc;
     if (auto err = parseBody(req.body, &doc))
         return sendError(res, *err);
     QByteArray rows = QByteArray::fromStdString(req.body);
     QStringList keys;
+    std::vector<QStringList> rowKeys; // each object's keys, for missing=default
     if (doc.isObject()) {
         keys = doc.object().keys();
         rows = "[" + rows + "]";
+        rowKeys.push_back(keys);
     } else if (doc.isArray()) {
         const QJsonArray array = doc.array();
         std::set<QString> first;
+        std::set<QString> all;
+        bool differ = false;
         for (qsizetype i = 0; i < array.size(); ++i) {
             if (!array.at(i).isObject())
                 return sendError(res, makeError(400, QStringLiteral("PGRST102"),
                                                 QStringLiteral("All array elements must be JSON objects")));
             const QStringList k = array.at(i).toObject().keys();
+            rowKeys.push_back(k);
             std::set<QString> these(k.begin(), k.end());
-            if (i == 0) {
+            all.insert(these.begin(), these.end());
+            if (i == 0)
                 first = these;
-                keys = k;
-            } else if (these != first && !p.query.columns) { // with ?columns= only those keys are read
-                return sendError(res,
-                                 makeError(400, QStringLiteral("PGRST102"), QStringLiteral("All object keys must match")));
-            }
+            else
+                differ = differ || these != first;
         }
+        // With ?columns= only those keys are read; with missing=default the union of the keys is inserted and
+        // each object's missing ones take their defaults.
+        if (differ && !p.query.columns && !prefer.missingDefault)
+            return sendError(res,
+                             makeError(400, QStringLiteral("PGRST102"), QStringLiteral("All object keys must match")));
+        keys = QStringList(all.begin(), all.end());
     } else {
         return sendError(res, makeError(400, QStringLiteral("PGRST102"), QStringLiteral("Empty or invalid json")));
     }
@@ -450,6 +567,9 @@ void RestService::handleInsert(const Prepared &p, const httplib::Request &req, h
     plan.columns = keys;
     plan.rowsJson = rows;
     plan.representation = prefer.ret == Prefer::Return::Representation;
+    plan.missingDefault = prefer.missingDefault;
+    if (plan.missingDefault)
+        plan.rowKeys = std::move(rowKeys);
     if (prefer.resolution != Prefer::Resolution::Unset) {
         plan.onConflict = p.query.onConflict.isEmpty() ? table->primaryKey : p.query.onConflict;
         plan.merge = prefer.resolution == Prefer::Resolution::Merge;
@@ -463,7 +583,8 @@ void RestService::handleInsert(const Prepared &p, const httplib::Request &req, h
     if (auto err = buildInsert(m_catalog.schema(), *table, p.query, plan, &stmt))
         return sendError(res, *err);
     std::vector<std::optional<QByteArray>> row;
-    if (auto err = runStatement(lease.get(), false, p.who, stmt, &row))
+    // A single object asked for: any other number of rows undoes the insert.
+    if (auto err = runStatement(lease.get(), false, p.who, stmt, &row, single ? requireOneRow(1) : CommitCheck()))
         return sendError(res, *err);
 
     const qint64 count = column(row, 1).toLongLong();
@@ -471,9 +592,12 @@ void RestService::handleInsert(const Prepared &p, const httplib::Request &req, h
     // An upsert whose every row hit an existing one created nothing: 200 rather than 201.
     const int status = plan.merge && count > 0 && !anyInserted ? 200 : 201;
     setPreferenceApplied(res, prefer);
-    res.set_header("Content-Range", "*/*");
+    res.set_header("Content-Range", prefer.wantsTotal() ? "*/" + std::to_string(count) : std::string("*/*"));
     if (plan.representation) {
-        sendPayload(res, status, column(row, 0, QByteArrayLiteral("[]")));
+        const QByteArray body = column(row, 0, QByteArrayLiteral("[]"));
+        if (single)
+            return sendPayload(res, status, soleElement(body), kObjectContentType);
+        sendPayload(res, status, body);
     } else {
         res.status = status;
     }
@@ -483,6 +607,7 @@ void RestService::handleUpdateOrDelete(const Prepared &p, const httplib::Request
                                        bool isDelete)
 {
     const Prefer prefer = parsePrefer(req);
+    const bool single = wantsSingleObject(req);
     QStringList keys;
     if (!isDelete) {
         QJsonDocument doc;
@@ -516,6 +641,10 @@ void RestService::handleUpdateOrDelete(const Prepared &p, const httplib::Request
     setPreferenceApplied(res, prefer);
     if (!isDelete && keys.isEmpty()) {
         // Nothing to change: answer as for a patch that matched no row.
+        if (single)
+            return sendError(res, notSingular(0));
+        if (prefer.wantsTotal())
+            res.set_header("Content-Range", "*/0");
         if (representation)
             return sendPayload(res, 200, QByteArrayLiteral("[]"));
         res.status = 204;
@@ -531,10 +660,20 @@ void RestService::handleUpdateOrDelete(const Prepared &p, const httplib::Request
     if (built)
         return sendError(res, *built);
     std::vector<std::optional<QByteArray>> row;
-    if (auto err = runStatement(lease.get(), false, p.who, stmt, &row))
+    // A single object asked for: touching any other number of rows is undone.
+    if (auto err = runStatement(lease.get(), false, p.who, stmt, &row, single ? requireOneRow(1) : CommitCheck()))
         return sendError(res, *err);
-    if (representation)
-        return sendPayload(res, 200, column(row, 0, QByteArrayLiteral("[]")));
+    if (prefer.wantsTotal()) {
+        const qint64 count = column(row, 1).toLongLong();
+        res.set_header("Content-Range", count > 0 ? QStringLiteral("0-%1/%2").arg(count - 1).arg(count).toStdString()
+                                                  : std::string("*/0"));
+    }
+    if (representation) {
+        const QByteArray body = column(row, 0, QByteArrayLiteral("[]"));
+        if (single)
+            return sendPayload(res, 200, soleElement(body), kObjectContentType);
+        return sendPayload(res, 200, body);
+    }
     res.status = 204;
 }
 

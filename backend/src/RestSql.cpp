@@ -1,5 +1,7 @@
 #include "RestSql.h"
 
+#include <algorithm>
+
 namespace oxle::backend {
 
 namespace {
@@ -159,6 +161,49 @@ std::optional<ApiError> wrapMutation(const TableInfo &table, const RestQuery &qu
     return std::nullopt;
 }
 
+// Parameters a missing=default insert spreads its objects over (the protocol allows 65535).
+constexpr qsizetype kMaxChunks = 30000;
+
+// The texts of the elements of a JSON array, exactly as written. `array` must be valid JSON.
+QByteArrayList topLevelElements(const QByteArray &array)
+{
+    QByteArrayList out;
+    int depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    qsizetype start = -1;
+    for (qsizetype i = 0; i < array.size(); ++i) {
+        const char c = array.at(i);
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+            continue;
+        }
+        const bool blank = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+        if (depth == 1 && start < 0 && !blank && c != ',' && c != ']')
+            start = i;
+        if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            ++depth;
+        } else if (c == ']' || c == '}') {
+            if (--depth == 0) {
+                if (start >= 0)
+                    out.append(array.mid(start, i - start).trimmed());
+                break;
+            }
+        } else if (c == ',' && depth == 1) {
+            out.append(array.mid(start, i - start).trimmed());
+            start = -1;
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 QByteArray SqlStatement::bind(const QString &value)
@@ -197,7 +242,7 @@ QStringList referencedColumns(const RestQuery &query)
 }
 
 std::optional<ApiError> buildSelect(const QString &schema, const TableInfo &table, const RestQuery &query,
-                                    qint64 maxRows, SqlStatement *out)
+                                    qint64 maxRows, SqlStatement *out, bool withTotal)
 {
     QByteArray cols;
     if (auto err = projection(table, query, kTarget, &cols))
@@ -221,7 +266,10 @@ std::optional<ApiError> buildSelect(const QString &schema, const TableInfo &tabl
                        " LIMIT " + QByteArray::number(limit);
     if (query.offset && *query.offset > 0)
         inner += " OFFSET " + QByteArray::number(*query.offset);
-    out->sql = "SELECT coalesce(json_agg(_oxle_r), '[]')::text, count(*)::text FROM (" + inner + ") _oxle_r";
+    out->sql = "SELECT coalesce(json_agg(_oxle_r), '[]')::text, count(*)::text";
+    if (withTotal) // the same filters (and parameters), without order, limit and offset
+        out->sql += ", (SELECT count(*) FROM " + relation(schema, table) + " " + kTarget + where + ")::text";
+    out->sql += " FROM (" + inner + ") _oxle_r";
     return std::nullopt;
 }
 
@@ -234,10 +282,41 @@ std::optional<ApiError> buildInsert(const QString &schema, const TableInfo &tabl
     }
     const QByteArray rel = relation(schema, table);
     QByteArray mutation = "INSERT INTO " + rel + " AS " + kTarget;
-    const QByteArray rows = out->bind(QString::fromUtf8(plan.rowsJson));
+    const bool valuesRows = plan.missingDefault && !plan.rowKeys.empty() && !plan.columns.isEmpty();
+    const QByteArray rows = valuesRows ? QByteArray() : out->bind(QString::fromUtf8(plan.rowsJson));
     if (plan.columns.isEmpty()) {
         // Rows made only of defaults: an empty select list fills no column.
         mutation += " SELECT FROM json_array_elements(" + rows + "::json)";
+    } else if (valuesRows) {
+        // DEFAULT is only allowed in VALUES, so each object becomes one VALUES row: the cells it has come out of
+        // its record, the others are DEFAULT. The planner copies a parameter's value into every place that uses
+        // it, so the objects travel in small chunks rather than as the one array: the copies stay proportional
+        // to the body, and the chunk count stays under the protocol's parameter limit.
+        const QByteArrayList elements = topLevelElements(plan.rowsJson);
+        if (std::size_t(elements.size()) != plan.rowKeys.size()) {
+            ApiError e;
+            e.code = QStringLiteral("PGRST102");
+            e.message = QStringLiteral("Empty or invalid json");
+            return e;
+        }
+        const qsizetype perChunk = std::max<qsizetype>(1, (elements.size() + kMaxChunks - 1) / kMaxChunks);
+        QByteArrayList cols;
+        for (const QString &c : plan.columns)
+            cols.append(quoteIdent(c));
+        QByteArrayList valueRows;
+        QByteArray chunk;
+        for (qsizetype i = 0; i < elements.size(); ++i) {
+            if (i % perChunk == 0)
+                chunk = out->bind(QString::fromUtf8("[" + elements.mid(i, perChunk).join(',') + "]"));
+            const QByteArray record = "(jsonb_populate_record(NULL::" + rel + ", " + chunk + "::jsonb -> " +
+                                      QByteArray::number(i % perChunk) + "))";
+            QByteArrayList cells;
+            for (const QString &c : plan.columns)
+                cells.append(plan.rowKeys[std::size_t(i)].contains(c) ? record + '.' + quoteIdent(c)
+                                                                      : QByteArray("DEFAULT"));
+            valueRows.append("(" + cells.join(", ") + ")");
+        }
+        mutation += " (" + cols.join(", ") + ") VALUES " + valueRows.join(", ");
     } else {
         QByteArrayList cols;
         for (const QString &c : plan.columns)

@@ -32,6 +32,10 @@ struct InsertPlan {
     bool merge = false;        // DO UPDATE SET the payload's columns
     bool ignore = false;       // DO NOTHING
     bool representation = false;
+    // A column some object lacks takes its DEFAULT instead of NULL. `rowKeys` then holds each object's keys,
+    // in array order.
+    bool missingDefault = false;
+    std::vector<QStringList> rowKeys;
 };
 
 struct MutationPlan {
@@ -41,9 +45,10 @@ struct MutationPlan {
 };
 
 // Each statement answers one row: [0] the JSON body text (or NULL), [1] the row count, [2] "t" when an
-// upsert inserted at least one row.
+// upsert inserted at least one row. A select with `withTotal` answers in [2] the number of rows its filters
+// match, whatever limit and offset cut out.
 std::optional<ApiError> buildSelect(const QString &schema, const TableInfo &table, const RestQuery &query,
-                                    qint64 maxRows, SqlStatement *out);
+                                    qint64 maxRows, SqlStatement *out, bool withTotal = false);
 std::optional<ApiError> buildInsert(const QString &schema, const TableInfo &table, const RestQuery &query,
                                     const InsertPlan &plan, SqlStatement *out);
 std::optional<ApiError> buildUpdate(const QString &schema, const TableInfo &table, const RestQuery &query,

@@ -17,9 +17,11 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QHostAddress>
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -40,19 +42,46 @@ struct Options {
     QString anonKeyFile;
     QString serviceKeyFile;
     int poolSize = 8;
+    bool allowRemote = false;
 };
+
+constexpr const char *kUsage =
+    "usage: oxle-backend --db CONNINFO --jwt-secret-file PATH --anon-key-file PATH --service-key-file PATH\n"
+    "       [--listen HOST:PORT] [--allow-remote] [--access-token-ttl SECONDS] [--enrichment-interval-ms N]\n"
+    "       [--refresh-reuse-interval SECONDS] [--pool-size N] [--public-url URL] [--site-url URL]\n"
+    "       [--max-body-bytes N] [--max-rows N] [--enrichment-allow-loopback]\n";
+
+constexpr const char *kHelp =
+    "\n"
+    "  --listen HOST:PORT          address to listen on (default 127.0.0.1:54321); only loopback addresses\n"
+    "                              (127.0.0.0/8, ::1, localhost) unless --allow-remote is given\n"
+    "  --allow-remote              UNSAFE: allow a --listen address other machines can reach. The sign-in page\n"
+    "                              asks for no password, so anyone who reaches the server can sign in as any\n"
+    "                              account and read and change its data\n"
+    "  --enrichment-allow-loopback FOR TESTS ONLY: let link enrichment fetch pages from loopback addresses,\n"
+    "                              i.e. from services on this machine (other non-public addresses stay refused)\n"
+    "  --access-token-ttl SECONDS  lifetime of issued access tokens (default 3600)\n"
+    "  --enrichment-interval-ms N  pause between enrichment passes (default 1000)\n"
+    "  --refresh-reuse-interval S  window in which a rotated refresh token is still honoured (default 10)\n"
+    "  --pool-size N               database connections (default 8)\n"
+    "  --public-url URL            this server's address as clients see it (default http://HOST:PORT)\n"
+    "  --site-url URL              where sign-in sends a browser when redirect_to is not allowed\n"
+    "  --max-body-bytes N          largest request body (default 1048576)\n"
+    "  --max-rows N                most rows one read answers (default 1000)\n";
 
 [[noreturn]] void usage(const char *message)
 {
-    std::fprintf(stderr,
-                 "oxle-backend: %s\n"
-                 "usage: oxle-backend --db CONNINFO --jwt-secret-file PATH --anon-key-file PATH "
-                 "--service-key-file PATH\n"
-                 "       [--listen HOST:PORT] [--access-token-ttl SECONDS] [--enrichment-interval-ms N]\n"
-                 "       [--refresh-reuse-interval SECONDS] [--pool-size N] [--public-url URL] [--site-url URL]\n"
-                 "       [--max-body-bytes N] [--max-rows N]\n",
-                 message);
+    std::fprintf(stderr, "oxle-backend: %s\n%s", message, kUsage);
     std::exit(2);
+}
+
+// Loopback literals and "localhost"; a name is not resolved here, so every other name counts as remote.
+bool isLoopbackListenHost(const std::string &host)
+{
+    if (host == "localhost")
+        return true;
+    const QHostAddress address(QString::fromStdString(host));
+    return !address.isNull() && address.isLoopback();
 }
 
 qint64 number(const char *flag, const char *text, qint64 min)
@@ -81,8 +110,19 @@ Options parse(int argc, char **argv, Context &ctx)
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string flag = argv[i];
-        if (flag == "--help" || flag == "-h")
-            usage("help");
+        if (flag == "--help" || flag == "-h") {
+            std::printf("oxle-backend: the local development backend (REST, sign-in, link enrichment)\n%s%s", kUsage,
+                        kHelp);
+            std::exit(0);
+        }
+        if (flag == "--allow-remote") {
+            o.allowRemote = true;
+            continue;
+        }
+        if (flag == "--enrichment-allow-loopback") {
+            ctx.enrichmentAllowLoopback = true;
+            continue;
+        }
         if (i + 1 >= argc)
             usage((flag + " needs a value").c_str());
         const char *value = argv[++i];
@@ -92,6 +132,8 @@ Options parse(int argc, char **argv, Context &ctx)
             if (colon == std::string::npos)
                 usage("--listen takes HOST:PORT");
             o.host = listen.substr(0, colon);
+            if (o.host.size() >= 2 && o.host.front() == '[' && o.host.back() == ']')
+                o.host = o.host.substr(1, o.host.size() - 2);
             o.port = int(number("--listen", listen.substr(colon + 1).c_str(), 0));
         } else if (flag == "--db") {
             o.db = value;
@@ -121,13 +163,26 @@ Options parse(int argc, char **argv, Context &ctx)
             usage(("unknown option " + flag).c_str());
         }
     }
+    if (!o.allowRemote && !isLoopbackListenHost(o.host))
+        usage(("refusing to listen on " + o.host
+               + ": only loopback addresses are allowed, since sign-in asks for no password "
+                 "(--allow-remote overrides this, unsafely)")
+                  .c_str());
     if (o.db.empty())
         usage("--db is required");
     ctx.jwtSecret = readSecret(o.jwtSecretFile, "JWT secret");
     ctx.anonKey = QString::fromUtf8(readSecret(o.anonKeyFile, "anon key"));
     ctx.serviceKey = QString::fromUtf8(readSecret(o.serviceKeyFile, "service key"));
-    if (ctx.publicUrl.isEmpty())
-        ctx.publicUrl = QStringLiteral("http://%1:%2").arg(QString::fromStdString(o.host)).arg(o.port);
+    if (ctx.publicUrl.isEmpty()) {
+        const QString host = QString::fromStdString(o.host);
+        ctx.publicUrl = QStringLiteral("http://%1:%2").arg(host.contains(':') ? '[' + host + ']' : host).arg(o.port);
+    }
+    if (o.allowRemote && !isLoopbackListenHost(o.host))
+        std::fprintf(stderr, "oxle-backend: WARNING: listening on %s with --allow-remote; anyone who reaches it "
+                             "can sign in without a password\n",
+                     o.host.c_str());
+    if (ctx.enrichmentAllowLoopback)
+        std::fprintf(stderr, "oxle-backend: enrichment may fetch loopback addresses (--enrichment-allow-loopback)\n");
     if (ctx.siteUrl.isEmpty())
         ctx.siteUrl = ctx.publicUrl;
     return o;
@@ -207,16 +262,22 @@ int main(int argc, char **argv)
 #endif
 
     std::atomic<bool> signalled = false;
-    std::thread signalThread([&server, &signalled, stopSignals] {
+    std::atomic<bool> listenReturned = false;
+    std::thread signalThread([&server, &signalled, &listenReturned, stopSignals] {
         int sig = 0;
         sigwait(&stopSignals, &sig);
         signalled = true;
+        // stop() does nothing before the accept loop runs, so a signal that comes right after the start would
+        // be lost; wait for the loop (or for its failure).
+        while (!server.is_running() && !listenReturned)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         server.stop();
     });
 
     std::printf("oxle-backend: listening on http://%s:%d\n", options.host.c_str(), options.port);
     std::fflush(stdout);
     const bool ok = server.listen_after_bind();
+    listenReturned = true;
 
     // listen_after_bind() also returns when the socket fails; wake the signal thread so it can be joined.
     if (!signalled)

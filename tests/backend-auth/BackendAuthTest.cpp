@@ -5,8 +5,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMessageAuthenticationCode>
 #include <QTest>
 #include <QUrl>
+#include <QUuid>
 
 #include <httplib.h>
 
@@ -179,6 +181,84 @@ private slots:
         QVERIFY(!page.contains("<script"));
         QVERIFY(page.contains("&lt;script&gt;"));
         QVERIFY(res->get_header_value("Content-Type").starts_with("text/html"));
+    }
+
+    // The page shows one e-mail field and nothing about who has signed in before; the old one-click "account"
+    // field signs nobody in.
+    void signInPageListsNoAccounts()
+    {
+        const QString email = QStringLiteral("listed.%1@example.com")
+                                  .arg(QUuid::createUuid().toString(QUuid::Id128).left(8));
+        QVERIFY(!signIn(email).access.isEmpty());
+
+        const auto page = authorize("provider=google&redirect_to=oxle%3A%2F%2Fauth-callback");
+        QCOMPARE(page->status, 200);
+        const QString body = QString::fromStdString(page->body);
+        QVERIFY(body.contains("type=\"email\""));
+        QVERIFY2(!body.contains(email) && !body.contains("@example.com"), "the page names an existing account");
+        QCOMPARE(body.count("<input"), 3); // provider, redirect_to and the e-mail field
+        QVERIFY(!body.contains("name=\"account\""));
+
+        const httplib::Params form = {{"provider", "google"}, {"redirect_to", "oxle://auth-callback"},
+                                      {"account", email.toStdString()}, {"action", "signin"}};
+        const auto res = client().Post("/auth/v1/authorize", form);
+        QCOMPARE(res->status, 400);
+        QVERIFY(location(res).isEmpty());
+    }
+
+    // Signed by the server's own secret for a real account, yet without a usable expiry: both the auth API and
+    // the REST API refuse it.
+    void tokensWithoutUsableExpiry_data()
+    {
+        QTest::addColumn<QString>("timeClaims"); // JSON members added to the account's claims
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("valid exp") << R"("exp":EXP)" << true;
+        QTest::newRow("no exp") << "" << false;
+        QTest::newRow("exp null") << R"("exp":null)" << false;
+        QTest::newRow("exp 1e300") << R"("exp":1e300)" << false;
+        QTest::newRow("exp -1e300") << R"("exp":-1e300)" << false;
+        QTest::newRow("exp 2^63") << R"("exp":9223372036854775808)" << false;
+        QTest::newRow("exp 1e400") << R"("exp":1e400)" << false;
+        QTest::newRow("nbf 1e300") << R"("exp":EXP,"nbf":1e300)" << false;
+        QTest::newRow("iat -1e300") << R"("exp":EXP,"iat":-1e300)" << false;
+    }
+
+    void tokensWithoutUsableExpiry()
+    {
+        QFETCH(QString, timeClaims);
+        QFETCH(bool, accepted);
+        const Session s = signIn("expiry@example.com");
+        QJsonObject claims =
+            verifyHs256(s.access.toUtf8(), m_env.jwtSecret(), QDateTime::currentSecsSinceEpoch()).claims;
+        QVERIFY(!claims.isEmpty());
+        for (const char *name : {"exp", "nbf", "iat"})
+            claims.remove(QLatin1String(name));
+        QByteArray payload = QJsonDocument(claims).toJson(QJsonDocument::Compact);
+        if (!timeClaims.isEmpty()) {
+            payload.chop(1);
+            payload += ',' + timeClaims.toUtf8() + '}';
+            payload.replace("EXP", QByteArray::number(QDateTime::currentSecsSinceEpoch() + 600));
+        }
+        const QByteArray input = base64UrlEncode(R"({"alg":"HS256","typ":"JWT"})") + '.' + base64UrlEncode(payload);
+        const QByteArray token = input + '.'
+            + base64UrlEncode(QMessageAuthenticationCode::hash(input, m_env.jwtSecret(), QCryptographicHash::Sha256));
+
+        const httplib::Headers headers = {{"apikey", m_env.anonKey.toStdString()},
+                                          {"Authorization", "Bearer " + token.toStdString()}};
+        const auto user = client().Get("/auth/v1/user", headers);
+        const auto rows = client().Get("/rest/v1/items?select=id&limit=1", headers);
+        QVERIFY(user && rows);
+        if (accepted) {
+            QCOMPARE(user->status, 200);
+            QCOMPARE(json(user).value("email").toString(), QStringLiteral("expiry@example.com"));
+            QCOMPARE(rows->status, 200);
+        } else {
+            QCOMPARE(user->status, 403);
+            QCOMPARE(json(user).value("error_code").toString(), QStringLiteral("bad_jwt"));
+            QCOMPARE(rows->status, 401);
+            QCOMPARE(QJsonDocument::fromJson(QByteArray::fromStdString(rows->body)).object().value("code").toString(),
+                     QStringLiteral("PGRST301"));
+        }
     }
 
     void unknownProviderIsRefused()

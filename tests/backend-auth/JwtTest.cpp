@@ -68,6 +68,61 @@ private slots:
         QTest::newRow("issued 31 s ahead") << signHs256(QJsonObject{{"iat", kNow + 31}}, kSecret) << "PGRST301"
                                            << "";
         QTest::newRow("no time claims") << signHs256(QJsonObject{{"role", "anon"}}, kSecret) << "" << "";
+
+        // A user's token must expire; other roles' keys may go without exp.
+        const QByteArray header = R"({"alg":"HS256","typ":"JWT"})";
+        QTest::newRow("user token without exp") << signRaw(header, R"({"sub":"u1","role":"authenticated"})")
+                                                << "PGRST301" << "";
+        QTest::newRow("user token with exp null")
+            << signRaw(header, R"({"sub":"u1","role":"authenticated","exp":null})") << "PGRST301" << "";
+        QTest::newRow("user token with exp") << signRaw(header, R"({"sub":"u1","role":"authenticated","exp":1700000060})")
+                                             << "" << "";
+        QTest::newRow("service key without exp") << signRaw(header, R"({"role":"service_role"})") << "" << "";
+
+        // Numbers that do not fit a time are refused as malformed, not converted.
+        const QByteArray user = R"("sub":"u1","role":"authenticated")";
+        QTest::newRow("exp 1e400") << signRaw(header, "{" + user + R"(,"exp":1e400})") << "PGRST301" << "";
+        QTest::newRow("exp -1e400") << signRaw(header, "{" + user + R"(,"exp":-1e400})") << "PGRST301" << "";
+        QTest::newRow("exp 1e300") << signRaw(header, "{" + user + R"(,"exp":1e300})") << "PGRST301" << "";
+        QTest::newRow("exp 2^63") << signRaw(header, "{" + user + R"(,"exp":9223372036854775808})") << "PGRST301"
+                                  << "";
+        QTest::newRow("exp -2^63-1") << signRaw(header, "{" + user + R"(,"exp":-9223372036854775809})")
+                                     << "PGRST301" << "";
+        QTest::newRow("exp 2^53+2") << signRaw(header, "{" + user + R"(,"exp":9007199254740994})") << "PGRST301"
+                                    << "";
+        QTest::newRow("exp NaN text") << signRaw(header, "{" + user + R"(,"exp":"NaN"})") << "PGRST301" << "";
+        QTest::newRow("exp NaN bare") << signRaw(header, "{" + user + R"(,"exp":NaN})") << "PGRST301" << "";
+        QTest::newRow("nbf 1e300") << signRaw(header, "{" + user + R"(,"exp":1700000060,"nbf":1e300})")
+                                   << "PGRST301" << "";
+        QTest::newRow("nbf -1e300") << signRaw(header, "{" + user + R"(,"exp":1700000060,"nbf":-1e300})")
+                                    << "PGRST301" << "";
+        QTest::newRow("iat 2^64") << signRaw(header, "{" + user + R"(,"exp":1700000060,"iat":18446744073709551616})")
+                                  << "PGRST301" << "";
+        QTest::newRow("fractional exp") << signRaw(header, "{" + user + R"(,"exp":1699999970.5})") << "" << "";
+    }
+
+    // Keys and signatures are compared through one helper; an empty expected value never matches.
+    void secretsEqual_data()
+    {
+        QTest::addColumn<QByteArray>("given");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<bool>("equal");
+        QTest::newRow("same") << QByteArray("eyJ.key.sig") << QByteArray("eyJ.key.sig") << true;
+        QTest::newRow("first byte differs") << QByteArray("fyJ.key.sig") << QByteArray("eyJ.key.sig") << false;
+        QTest::newRow("last byte differs") << QByteArray("eyJ.key.sih") << QByteArray("eyJ.key.sig") << false;
+        QTest::newRow("prefix") << QByteArray("eyJ.key") << QByteArray("eyJ.key.sig") << false;
+        QTest::newRow("longer") << QByteArray("eyJ.key.sig.") << QByteArray("eyJ.key.sig") << false;
+        QTest::newRow("embedded zero") << QByteArray("a\0b", 3) << QByteArray("a\0c", 3) << false;
+        QTest::newRow("empty given") << QByteArray() << QByteArray("eyJ.key.sig") << false;
+        QTest::newRow("both empty") << QByteArray() << QByteArray() << false;
+    }
+
+    void secretsEqual()
+    {
+        QFETCH(QByteArray, given);
+        QFETCH(QByteArray, expected);
+        QFETCH(bool, equal);
+        QCOMPARE(oxle::backend::secretsEqual(given, expected), equal);
     }
 
     void verify()

@@ -4,6 +4,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -40,11 +41,23 @@ public:
         m_server.Get("/to-ftp", [](const httplib::Request &, httplib::Response &res) {
             res.set_redirect("ftp://127.0.0.1/file", 302);
         });
+        m_server.Get("/redirect", [](const httplib::Request &req, httplib::Response &res) {
+            res.set_redirect(req.get_param_value("to"), 302);
+        });
+        m_server.Get("/slow", [](const httplib::Request &, httplib::Response &res) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kSlowPageMs));
+            res.set_content("<html><head><title>Slow page</title></head></html>", "text/html");
+        });
         m_server.Get("/big", [](const httplib::Request &, httplib::Response &res) {
             std::string body = "<html><head><title>Big page</title></head><body>";
             body.append(std::size_t(3) * 1024 * 1024, 'x');
             body += "</body></html>";
             res.set_content(body, "text/html");
+        });
+        // Counted before the answer goes out, so a client that has its answer sees the count.
+        m_server.set_pre_routing_handler([this](const httplib::Request &, httplib::Response &) {
+            ++m_hits;
+            return httplib::Server::HandlerResponse::Unhandled;
         });
         m_port = m_server.bind_to_any_port("127.0.0.1");
         m_thread = std::thread([this] { m_server.listen_after_bind(); });
@@ -59,9 +72,16 @@ public:
     }
 
     QString url(const QString &path) const { return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path); }
+    int port() const { return m_port; }
+    // Requests answered so far.
+    int hits() const { return m_hits; }
+
+    // How long /slow takes to answer.
+    static constexpr int kSlowPageMs = 1200;
 
 private:
     httplib::Server m_server;
     int m_port = 0;
     std::thread m_thread;
+    std::atomic<int> m_hits{0};
 };
