@@ -6,6 +6,7 @@
 #include "app/SingleInstance.h"
 #include "app/UrlRoute.h"
 #include "core/Account.h"
+#include "core/Errors.h"
 #include "core/Transport.h"
 #include "library/AppData.h"
 #include "library/LibraryCommands.h"
@@ -27,6 +28,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 
 namespace oxle {
 
@@ -82,11 +84,14 @@ QTextStream &err()
     return stream;
 }
 
+// The status of a command that could not run (as opposed to one that ran and failed).
+constexpr int exitCouldNotRun = 2;
+
 int usageError(const QString &message)
 {
     err() << "oxle: " << message << "\nTry 'oxle --help'.\n";
     err().flush();
-    return 64;
+    return 1;
 }
 
 void print(const InstanceReply &reply)
@@ -99,19 +104,28 @@ void print(const InstanceReply &reply)
     err().flush();
 }
 
+// Whatever the command throws ends it with a message, never with a loop left waiting for an exit.
 QCoro::Task<void> runToExit(std::function<QCoro::Task<int>()> body, int *status)
 {
-    *status = co_await body();
+    std::optional<QString> failure;
+    try {
+        QCoro::Task<int> task = body();
+        *status = co_await std::move(task);
+    } catch (const Error &error) {
+        failure = error.description();
+    } catch (const std::exception &error) {
+        failure = QString::fromLocal8Bit(error.what());
+    } catch (...) {
+        failure = QString();
+    }
+    if (failure) {
+        out().flush();
+        err() << "oxle: " << (failure->isEmpty() ? QStringLiteral("the command failed unexpectedly.") : failure->left(2000))
+              << '\n';
+        err().flush();
+        *status = exitCouldNotRun;
+    }
     QCoreApplication::exit(*status);
-}
-
-// Runs a coroutine as the whole program: its result is the exit status.
-int runTask(QCoreApplication &app, std::function<QCoro::Task<int>()> body)
-{
-    int status = 0;
-    QTimer::singleShot(0, &app, [&] { runToExit(body, &status); });
-    app.exec();
-    return status;
 }
 
 void cancelOnInterrupt()
@@ -133,7 +147,7 @@ QCoro::Task<int> signInCommand(QString provider)
     if (!stack.server.listen()) {
         err() << "oxle: could not listen for the browser's answer.\n";
         err().flush();
-        co_return 2;
+        co_return exitCouldNotRun;
     }
     stack.account.restoreSession();
     const InstanceReply reply = co_await stack.service.signIn(provider);
@@ -227,7 +241,7 @@ int becomeInstance(const char *trayArgument)
     if (program.isEmpty()) {
         err() << "oxle: oxle-tray was not found beside oxle or in its libexec folder.\n";
         err().flush();
-        return 2;
+        return exitCouldNotRun;
     }
     const QByteArray path = QFile::encodeName(program);
     QByteArray argument(trayArgument);
@@ -239,7 +253,7 @@ int becomeInstance(const char *trayArgument)
     ::execv(path.constData(), argv.data());
     err() << "oxle: could not start " << program << ": " << QString::fromLocal8Bit(std::strerror(errno)) << '\n';
     err().flush();
-    return 2;
+    return exitCouldNotRun;
 }
 
 // Commands for the running instance: forwarded when it runs; otherwise this process becomes it (for the
@@ -287,6 +301,14 @@ QString readStandardInput()
 
 } // namespace
 
+int runCommandTask(QCoreApplication &app, std::function<QCoro::Task<int>()> body)
+{
+    int status = 0;
+    QTimer::singleShot(0, &app, [&] { runToExit(body, &status); });
+    app.exec();
+    return status;
+}
+
 void setApplicationNames()
 {
     QCoreApplication::setApplicationName(QStringLiteral("oxle"));
@@ -304,7 +326,7 @@ int runOxle(int argc, char **argv)
 
     // Without a command: the running instance shows its window; otherwise this process starts it, in the tray.
     if (args.isEmpty())
-        return runTask(app, [] { return instanceCommand({InstanceRequest::Kind::Show, ""}); });
+        return runCommandTask(app, [] { return instanceCommand({InstanceRequest::Kind::Show, ""}); });
     const QString command = args.first();
     if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
         out() << usageText;
@@ -318,30 +340,30 @@ int runOxle(int argc, char **argv)
     }
     if (command == QLatin1String("add")) {
         const QString text = args.size() > 1 ? args.mid(1).join(QLatin1Char(' ')) : readStandardInput();
-        return runTask(app, [text] { return addCommand(text); });
+        return runCommandTask(app, [text] { return addCommand(text); });
     }
     if (command == QLatin1String("sign-in")) {
         if (args.size() != 2 || (args[1] != QLatin1String("google") && args[1] != QLatin1String("apple")))
             return usageError(QStringLiteral("sign-in takes one provider: google or apple."));
         const QString provider = args[1];
-        return runTask(app, [provider] { return signInCommand(provider); });
+        return runCommandTask(app, [provider] { return signInCommand(provider); });
     }
     if (command == QLatin1String("sign-out")) {
         if (args.size() != 1)
             return usageError(QStringLiteral("sign-out takes no arguments."));
-        return runTask(app, [] { return signOutCommand(); });
+        return runCommandTask(app, [] { return signOutCommand(); });
     }
     if (const auto forwarded = instanceCommandFor(command)) {
         if (args.size() != 1)
             return usageError(QStringLiteral("%1 takes no arguments.").arg(command));
-        return runTask(app, [forwarded] { return instanceCommand(*forwarded); });
+        return runCommandTask(app, [forwarded] { return instanceCommand(*forwarded); });
     }
     if (isLibraryCommand(command))
-        return runTask(app, [args] { return libraryCommand(args); });
+        return runCommandTask(app, [args] { return libraryCommand(args); });
     if (command.contains(QLatin1String("://")) || command.startsWith(QLatin1String("oxle:"))) {
         if (args.size() != 1)
             return usageError(QStringLiteral("give one address at a time."));
-        return runTask(app, [command] { return openUrlCommand(command); });
+        return runCommandTask(app, [command] { return openUrlCommand(command); });
     }
     return usageError(QStringLiteral("unknown command \"%1\".").arg(command.left(80)));
 }

@@ -5,6 +5,8 @@
 #include "core/Account.h"
 #include "core/Errors.h"
 
+#include <optional>
+
 namespace oxle {
 
 InstanceService::InstanceService(Account &account, CallbackBrowserSignIn &browser, QObject *parent)
@@ -30,6 +32,25 @@ QCoro::Task<InstanceReply> InstanceService::signIn(QString provider)
 
 QCoro::Task<InstanceReply> InstanceService::handle(InstanceRequest request, QPointer<QLocalSocket> asker)
 {
+    // The asker waits for a reply, some without a time limit: a request that throws is answered too.
+    std::optional<QString> failure;
+    try {
+        QCoro::Task<InstanceReply> task = carryOut(std::move(request), std::move(asker));
+        co_return co_await std::move(task);
+    } catch (const Error &error) {
+        failure = error.description();
+    } catch (const std::exception &error) {
+        failure = QString::fromLocal8Bit(error.what());
+    } catch (...) {
+        failure = QString();
+    }
+    co_return InstanceReply{2, {},
+                            failure->isEmpty() ? QStringLiteral("oxle could not carry out the request.")
+                                               : QStringLiteral("oxle could not carry out the request: %1").arg(failure->left(2000))};
+}
+
+QCoro::Task<InstanceReply> InstanceService::carryOut(InstanceRequest request, QPointer<QLocalSocket> asker)
+{
     switch (request.kind) {
     case InstanceRequest::Kind::OpenUrl: {
         const auto route = UrlRoute::parse(request.argument);
@@ -48,7 +69,13 @@ QCoro::Task<InstanceReply> InstanceService::handle(InstanceRequest request, QPoi
         QMetaObject::Connection gone;
         if (asker)
             gone = connect(asker.data(), &QLocalSocket::disconnected, &m_browser, &CallbackBrowserSignIn::cancel);
-        InstanceReply reply = co_await signIn(request.argument);
+        InstanceReply reply;
+        try {
+            reply = co_await signIn(request.argument);
+        } catch (...) {
+            disconnect(gone);
+            throw;
+        }
         disconnect(gone);
         co_return reply;
     }
@@ -59,8 +86,10 @@ QCoro::Task<InstanceReply> InstanceService::handle(InstanceRequest request, QPoi
         Q_EMIT showRequested();
         co_return InstanceReply{};
     case InstanceRequest::Kind::SaveTab:
-        if (m_saveTab)
-            co_return co_await m_saveTab();
+        if (m_saveTab) {
+            QCoro::Task<InstanceReply> task = m_saveTab();
+            co_return co_await std::move(task);
+        }
         co_return InstanceReply{1, {}, QStringLiteral("This oxle cannot save tabs.")};
     case InstanceRequest::Kind::Capture:
         Q_EMIT captureRequested();

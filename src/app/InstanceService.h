@@ -24,6 +24,7 @@ class InstanceService : public QObject
 public:
     InstanceService(Account &account, CallbackBrowserSignIn &browser, QObject *parent = nullptr);
 
+    // Never throws: a request that fails in any way is answered with exit code 2 and the error.
     QCoro::Task<InstanceReply> handle(InstanceRequest request, QPointer<QLocalSocket> asker);
 
     // Sign in and describe the outcome as the command line prints it.
@@ -43,6 +44,8 @@ Q_SIGNALS:
     void quitRequested();
 
 private:
+    QCoro::Task<InstanceReply> carryOut(InstanceRequest request, QPointer<QLocalSocket> asker);
+
     Account &m_account;
     CallbackBrowserSignIn &m_browser;
     SaveTabHandler m_saveTab;

@@ -6,14 +6,10 @@
 
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QStringDecoder>
 #include <QUrlQuery>
 
-#include <QCoro/QCoroNetworkReply>
-
 #include <cmath>
-#include <memory>
 
 namespace oxle {
 
@@ -60,11 +56,6 @@ std::optional<qint64> jsonInteger(const QJsonValue &value)
         return std::nullopt;
     return static_cast<qint64>(d);
 }
-
-struct ReplyDeleter
-{
-    void operator()(QNetworkReply *reply) const { reply->deleteLater(); }
-};
 
 } // namespace
 
@@ -190,16 +181,13 @@ QCoro::Task<OxleSession> AuthService::refresh(OxleSession session)
     request.setRawHeader("Content-Type", "application/json");
     const QByteArray body = Transport::serialize({{QStringLiteral("refresh_token"), session.refreshToken}});
 
-    std::unique_ptr<QNetworkReply, ReplyDeleter> reply(m_network->post(request, body));
-    co_await reply.get();
-
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid() && reply->error() != QNetworkReply::NoError)
-        throw NetworkError(reply->error(), reply->errorString());
-    if (!status.isValid() || status.toInt() != 200)
+    // A transfer that broke off is thrown from here as the network failure it is.
+    QCoro::Task<HttpResponse> exchange = Transport::exchange(m_network, "POST", std::move(request), body);
+    const HttpResponse response = co_await std::move(exchange);
+    if (response.status != 200)
         throw AuthError::server(expiredText);
 
-    const auto document = QJsonDocument::fromJson(reply->readAll());
+    const auto document = QJsonDocument::fromJson(response.body);
     if (!document.isObject())
         throw AuthError::server(expiredText);
     const QJsonObject object = document.object();

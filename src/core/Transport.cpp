@@ -24,6 +24,29 @@ struct ReplyDeleter
     }
 };
 
+// The errors the client derives from an HTTP status (4xx, 5xx) describe an answer that did arrive; every
+// other error means the exchange itself failed, even when a status line came first.
+bool isStatusError(QNetworkReply::NetworkError error, int status)
+{
+    if (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError)
+        return true;
+    if (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError)
+        return true;
+    if (error == QNetworkReply::ProtocolInvalidOperationError) // 400 and 418
+        return true;
+    return error == QNetworkReply::ProxyAuthenticationRequiredError && status == 407;
+}
+
+// A plain (not content-encoded) body shorter than its Content-Length: the client reported no error, but
+// the answer is incomplete all the same.
+bool bodyCutShort(const QNetworkReply &reply, const QByteArray &body)
+{
+    const QVariant announced = reply.header(QNetworkRequest::ContentLengthHeader);
+    if (!announced.isValid() || reply.hasRawHeader("Content-Encoding"))
+        return false;
+    return body.size() < announced.toLongLong();
+}
+
 const QByteArray preferMinimal = QByteArrayLiteral("return=minimal");
 const QByteArray preferMerge = QByteArrayLiteral("return=minimal,resolution=merge-duplicates");
 
@@ -80,25 +103,31 @@ QByteArray Transport::serialize(const QJsonObject &body)
 
 QCoro::Task<HttpResponse> Transport::send(QByteArray method, QNetworkRequest request, QByteArray body)
 {
+    QCoro::Task<HttpResponse> task = exchange(m_network, std::move(method), std::move(request), std::move(body));
+    co_return co_await std::move(task);
+}
+
+QCoro::Task<HttpResponse> Transport::exchange(QNetworkAccessManager *network, QByteArray method,
+                                              QNetworkRequest request, QByteArray body)
+{
     std::unique_ptr<QNetworkReply, ReplyDeleter> reply;
     if (method == "GET")
-        reply.reset(m_network->get(request));
+        reply.reset(network->get(request));
     else
-        reply.reset(m_network->sendCustomRequest(request, method, body));
+        reply.reset(network->sendCustomRequest(request, method, body));
 
     co_await reply.get();
 
-    HttpResponse response;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (reply->isOpen())
-        response.body = reply->readAll();
-    if (status.isValid()) {
-        response.status = status.toInt();
-        co_return response;
-    }
-    // No HTTP answer at all: the client's own failure (refused, timed out, TLS) is passed on unchanged.
-    if (reply->error() != QNetworkReply::NoError)
-        throw NetworkError(reply->error(), reply->errorString());
+    const QNetworkReply::NetworkError error = reply->error();
+    if (error != QNetworkReply::NoError && !(status.isValid() && isStatusError(error, status.toInt())))
+        throw NetworkError(error, reply->errorString());
+    if (!status.isValid())
+        co_return HttpResponse{}; // an answer, but not an HTTP one
+    HttpResponse response{status.toInt(), reply->isOpen() ? reply->readAll() : QByteArray()};
+    if (bodyCutShort(*reply, response.body))
+        throw NetworkError(QNetworkReply::RemoteHostClosedError,
+                           QStringLiteral("The connection closed before the whole answer arrived."));
     co_return response;
 }
 

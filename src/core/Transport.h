@@ -30,8 +30,8 @@ struct HttpResponse
 // The REST transport: builds requests against the backend's REST root, sends them,
 // and checks the answer. It holds no session state: callers pass a valid session.
 // Every failure is thrown: AuthError for an HTTP answer outside 200-299 (or no HTTP
-// answer), NetworkError for the client's own failure, DecodeError for a body that
-// does not match the records.
+// answer), NetworkError for the client's own failure (an answer whose transfer broke
+// off included), DecodeError for a body that does not match the records.
 class Transport
 {
 public:
@@ -52,12 +52,18 @@ public:
     // Headers in wire order: apikey, Authorization, Content-Type (when withContentType), Prefer (when not empty).
     QNetworkRequest makeRequest(const QUrl &url, const OxleSession &session, const QByteArray &prefer = {},
                                 bool withContentType = true) const;
-    // Sends and waits. Throws NetworkError only when no HTTP answer came back with a client error.
+    // Sends and waits (see exchange).
     QCoro::Task<HttpResponse> send(QByteArray method, QNetworkRequest request, QByteArray body = {});
     // Sends, then applies checkResponse.
     QCoro::Task<QByteArray> sendChecked(QByteArray method, QNetworkRequest request, QByteArray body = {});
 
     static void checkResponse(const HttpResponse &response);
+    // One HTTP exchange over `network`, for the REST calls and the token refresh alike. Answers the status
+    // and the whole body. Throws NetworkError for the client's own failure, including a transfer that broke
+    // off after the status line (time-out, reset, a body shorter than announced): a body cut short is never
+    // handed on as if it were complete.
+    static QCoro::Task<HttpResponse> exchange(QNetworkAccessManager *network, QByteArray method,
+                                              QNetworkRequest request, QByteArray body = {});
     // Percent-encodes query values so that the backend, which decodes "+" as a space, sees them intact.
     static QString encodeQuery(const QueryItems &query);
     static QByteArray serialize(const QJsonObject &body);

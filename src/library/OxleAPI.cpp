@@ -1,10 +1,13 @@
 #include "library/OxleAPI.h"
 
 #include "capture/SavePipeline.h"
+#include "core/Errors.h"
 #include "core/Ids.h"
 
 #include <QJsonArray>
-#include <QStringDecoder>
+#include <QJsonDocument>
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -70,7 +73,28 @@ OxleAPI::~OxleAPI() = default;
 
 QString OxleAPI::inList(const QStringList &ids)
 {
-    return u"in.("_s + ids.join(QLatin1Char(',')) + QLatin1Char(')');
+    // A list's id is whatever text its owner chose. A value holding one of the list syntax characters
+    // ("," "(" ")" '"' "\") or white space, or an empty one, goes in double quotes with '"' and "\"
+    // escaped by a backslash; plain identifiers are sent bare.
+    const auto needsQuotes = [](const QString &value) {
+        return value.isEmpty() || std::any_of(value.cbegin(), value.cend(), [](QChar c) {
+            return c == u',' || c == u'(' || c == u')' || c == u'"' || c == u'\\' || c.isSpace();
+        });
+    };
+    QString out = u"in.("_s;
+    for (qsizetype i = 0; i < ids.size(); ++i) {
+        if (i > 0)
+            out += QLatin1Char(',');
+        const QString &id = ids[i];
+        if (!needsQuotes(id)) {
+            out += id;
+            continue;
+        }
+        QString escaped = id;
+        escaped.replace(u"\\"_s, u"\\\\"_s).replace(u"\""_s, u"\\\""_s);
+        out += QLatin1Char('"') + escaped + QLatin1Char('"');
+    }
+    return out + QLatin1Char(')');
 }
 
 QueryItems OxleAPI::ownLiveItems(const OxleSession &session) const
@@ -407,20 +431,27 @@ QCoro::Task<void> OxleAPI::leaveCategory(OxleSession session, QString id)
 
 std::optional<QString> OxleAPI::parseInviteAnswer(const QByteArray &body)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(body);
-    if (decoder.hasError())
-        text.clear();
-    const auto trimmable = [](QChar c) { return c == u'"' || c == u'\n' || c == u'\t' || c == u' '; };
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && trimmable(text.at(begin)))
-        ++begin;
-    while (end > begin && trimmable(text.at(end - 1)))
-        --end;
-    if (begin == end)
+    // The answer is one JSON value; wrapped in brackets it parses as an array of exactly that value.
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson('[' + body + ']', &error);
+    if (error.error != QJsonParseError::NoError || document.array().size() != 1)
+        throw DecodeError(u"The answer to the invitation is not valid JSON: "_s
+                          + (error.error != QJsonParseError::NoError ? error.errorString() : u"not one value"_s)
+                          + u'.');
+    const QJsonValue value = document.array().first();
+    if (value.isNull())
+        throw DecodeError(u"The invitation was not redeemed: the answer holds no list id (null)."_s);
+    if (!value.isString()) {
+        const QString kind = value.isBool() ? u"true or false"_s
+                           : value.isDouble() ? u"a number"_s
+                           : value.isArray()  ? u"an array"_s
+                                              : u"an object"_s;
+        throw DecodeError(u"The answer to the invitation is not a list id but "_s + kind + u'.');
+    }
+    const QString id = value.toString();
+    if (id.isEmpty())
         return std::nullopt;
-    return text.mid(begin, end - begin);
+    return id;
 }
 
 QCoro::Task<std::optional<QString>> OxleAPI::redeemCategoryInvite(OxleSession session, QString code)

@@ -100,7 +100,8 @@ public:
     virtual QCoro::Task<void> deleteCategory(OxleSession session, QString id);
     // Ends the user's membership of a shared list.
     virtual QCoro::Task<void> leaveCategory(OxleSession session, QString id);
-    // Joins a shared list; answers its id, or none when the backend answered without one.
+    // Joins a shared list; answers its id, or none when the backend answered with an empty one. An answer
+    // that is not a JSON string throws DecodeError.
     virtual QCoro::Task<std::optional<QString>> redeemCategoryInvite(OxleSession session, QString code);
 
     // --- Notes ------------------------------------------------------------------------------------------------
@@ -120,9 +121,11 @@ public:
     static QString cleanSearchText(const QString &query);
     // The `or` filter for a non-empty cleaned text.
     static QString searchFilter(const QString &cleaned);
-    // The id inside an invitation answer (a JSON string): quotes, newlines, tabs and spaces trimmed.
+    // The id in an invitation answer, a JSON string (none when it is empty). Throws DecodeError for null,
+    // any other JSON value, or a body that is not JSON.
     static std::optional<QString> parseInviteAnswer(const QByteArray &body);
-    // "in.(a,b,c)"
+    // The `in` filter over the values: "in.(a,b,c)", with a value the list syntax would misread quoted
+    // ("in.(a,\"b,c\")").
     static QString inList(const QStringList &ids);
 
 private:

@@ -60,7 +60,7 @@ QCoro::Task<QList<Brief>> fetchUpNext(Transport *transport, OxleSession session,
     };
     QNetworkRequest request
         = transport->makeRequest(transport->restUrl(QStringLiteral("items"), query), session, {}, false);
-    // Throws only when no HTTP answer came back; every answer, whatever its status, is handled here.
+    // Throws only when no whole HTTP answer came back; every answer, whatever its status, is handled here.
     const HttpResponse response = co_await transport->send(QByteArrayLiteral("GET"), std::move(request));
     if (response.status < 200 || response.status > 299)
         co_return QList<Brief> {};

@@ -42,27 +42,37 @@ QString ShareController::statusText(Outcome outcome)
 
 QCoro::Task<ShareController::Outcome> ShareController::process()
 {
+    // Nothing may escape: the executable waits for this outcome to end.
+    try {
+        QCoro::Task<Outcome> task = share();
+        co_return co_await std::move(task);
+    } catch (const Error &error) {
+        // An error page can be long; the first lines are enough to tell what went wrong.
+        std::fprintf(stderr, "oxle-share: %s\n", qPrintable(error.description().left(2000)));
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "oxle-share: %s\n", error.what());
+    } catch (...) {
+        std::fprintf(stderr, "oxle-share: the share failed unexpectedly.\n");
+    }
+    co_return Outcome::CouldNotSave;
+}
+
+QCoro::Task<ShareController::Outcome> ShareController::share()
+{
     // Only the mirror: this process has no keychain access of its own.
     const SessionStore store(nullptr, m_sharedDir);
     const std::optional<OxleSession> session = store.loadShared();
     if (!session)
         co_return Outcome::SignInFirst;
 
-    const std::optional<QString> link = ShareInput::extractLink(co_await m_input());
+    QCoro::Task<QList<ShareItem>> input = m_input();
+    const std::optional<QString> link = ShareInput::extractLink(co_await std::move(input));
     if (!link)
         co_return Outcome::NothingToSave;
 
-    try {
-        Transport transport(&m_network, m_config);
-        const bool alreadySaved = co_await ItemReader::saveLink(&transport, *session, *link);
-        co_return alreadySaved ? Outcome::AlreadySaved : Outcome::Saved;
-    } catch (const Error &error) {
-        // An error page can be long; the first lines are enough to tell what went wrong.
-        std::fprintf(stderr, "oxle-share: %s\n", qPrintable(error.description().left(2000)));
-    } catch (const std::exception &error) {
-        std::fprintf(stderr, "oxle-share: %s\n", error.what());
-    }
-    co_return Outcome::CouldNotSave;
+    Transport transport(&m_network, m_config);
+    const bool alreadySaved = co_await ItemReader::saveLink(&transport, *session, *link);
+    co_return alreadySaved ? Outcome::AlreadySaved : Outcome::Saved;
 }
 
 QCoro::Task<QList<ShareItem>> itemsFromArguments(QStringList arguments)

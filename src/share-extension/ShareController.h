@@ -25,7 +25,8 @@ public:
 
     ShareController(BackendConfig config, QString sharedDir, InputSource input);
 
-    // Never throws; the save's own error text goes to standard error, not to the user.
+    // Never throws: any failure (of the input, the session or the save) is CouldNotSave, with its own error
+    // text on standard error, not shown to the user.
     QCoro::Task<Outcome> process();
 
     static QString workingText();
@@ -33,6 +34,8 @@ public:
     static bool succeeded(Outcome outcome) { return outcome == Outcome::Saved || outcome == Outcome::AlreadySaved; }
 
 private:
+    QCoro::Task<Outcome> share();
+
     BackendConfig m_config;
     QString m_sharedDir;
     InputSource m_input;

@@ -221,6 +221,30 @@ private Q_SLOTS:
         }
     }
 
+    // A refresh answer whose transfer broke off is a network failure, even when what arrived is a whole
+    // JSON object holding both tokens.
+    void refreshCutShortIsANetworkFailure_data()
+    {
+        using Cut = CannedResponse::Cut;
+        QTest::addColumn<QByteArray>("partialBody");
+        QTest::addColumn<int>("cut");
+        const QByteArray complete = R"({"access_token":"a1","refresh_token":"r1"})";
+        QTest::newRow("complete-looking object, closed") << complete << int(Cut::Close);
+        QTest::newRow("complete-looking object, reset") << complete << int(Cut::Reset);
+        QTest::newRow("complete-looking object, stalls") << complete << int(Cut::None);
+        QTest::newRow("half an object, closed") << QByteArray("{\"access_token\":\"a1\",\"refr") << int(Cut::Close);
+    }
+    void refreshCutShortIsANetworkFailure()
+    {
+        QFETCH(QByteArray, partialBody);
+        QFETCH(int, cut);
+        m_server->setResponses(
+            {CannedResponse::cutShort(200, partialBody, partialBody.size() + 40, CannedResponse::Cut(cut))});
+        AuthService auth(&m_network, BackendConfig{m_server->baseUrl(), QStringLiteral("anon"), 500}, &m_browser);
+        QVERIFY_THROWS_EXCEPTION(NetworkError, test::run(auth.refresh(OxleSession{"a", "r", 1, "u", {}})));
+        QCOMPARE(m_server->requests().size(), 1);
+    }
+
     void refreshNetworkFailureIsPassedOn()
     {
         AuthService auth(&m_network, BackendConfig{QStringLiteral("http://127.0.0.1:1"), QStringLiteral("k"), 5'000}, &m_browser);
@@ -272,6 +296,16 @@ private Q_SLOTS:
         m_account.reset();
         m_auth.reset();
         delete m_server;
+    }
+
+    void cutShortRefreshKeepsTheStoredSession()
+    {
+        signedInWith(stored(999'500));
+        m_server->setResponses({CannedResponse::cutShort(
+            200, R"({"access_token":"a1","refresh_token":"r1","expires_at":1003600})", 200, CannedResponse::Cut::Close)});
+        QVERIFY_THROWS_EXCEPTION(NetworkError, test::run(m_account->validSession()));
+        QCOMPARE(m_store->loadKeychain()->refreshToken, QStringLiteral("r0"));
+        QCOMPARE(m_account->session()->accessToken, QStringLiteral("a0"));
     }
 
     void refreshThreshold_data()

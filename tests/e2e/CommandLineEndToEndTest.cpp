@@ -134,7 +134,7 @@ private:
     {
         QDir().mkpath(configHome + "/group.com.oxle.mac");
         QFile file(configHome + "/group.com.oxle.mac/supabase-session");
-        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.open(QIODevice::WriteOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
         file.write(session.toJson());
     }
 
@@ -151,6 +151,34 @@ private Q_SLOTS:
         QDir().mkpath(m_home.path() + "/runtime");
         QFile::setPermissions(m_home.path() + "/runtime", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         m_email = QStringLiteral("e2e-%1@example.com").arg(QUuid::createUuid().toString(QUuid::Id128).left(12));
+    }
+
+    // A usage error exits 1 whichever command it concerns; the message ends with the pointer to the help.
+    void usageErrorsExitOne_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("unknown command") << QStringList{"frobnicate"} << "oxle: unknown command \"frobnicate\".";
+        QTest::newRow("unknown option") << QStringList{"--frob"} << "oxle: unknown command \"--frob\".";
+        QTest::newRow("sign-in without provider") << QStringList{"sign-in"}
+                                                  << "oxle: sign-in takes one provider: google or apple.";
+        QTest::newRow("sign-in, unknown provider") << QStringList{"sign-in", "myspace"}
+                                                   << "oxle: sign-in takes one provider: google or apple.";
+        QTest::newRow("sign-out with an argument") << QStringList{"sign-out", "now"} << "oxle: sign-out takes no arguments.";
+        QTest::newRow("--quit with an argument") << QStringList{"--quit", "now"} << "oxle: --quit takes no arguments.";
+        QTest::newRow("two addresses") << QStringList{"oxle://join/A", "oxle://join/B"}
+                                       << "oxle: give one address at a time.";
+        QTest::newRow("lists, unknown option") << QStringList{"lists", "--frob"} << "Unknown option --frob.";
+        QTest::newRow("items without a list") << QStringList{"items"} << "items takes one list id, inbox or notes.";
+    }
+    void usageErrorsExitOne()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, message);
+        const Result r = oxle(args);
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.out, QString());
+        QVERIFY2(r.err.startsWith(message), qPrintable(r.err));
     }
 
     void signInThroughTheBrowserPage()

@@ -218,22 +218,80 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("expected"); // empty: none
-        QTest::newRow("quoted, spaced and a newline") << QByteArray(" \t\"abc123\"\n") << QStringLiteral("abc123");
-        QTest::newRow("two quotes") << QByteArray("\"\"") << QString();
-        QTest::newRow("not utf-8") << QByteArray("\"\xff\xfe\"") << QString();
+        QTest::addColumn<QString>("error");    // part of the error's text; empty: no error
+        QTest::newRow("json string") << QByteArray("\"abc123\"") << QStringLiteral("abc123") << QString();
+        QTest::newRow("white space around the string") << QByteArray(" \t\"abc123\"\n") << QStringLiteral("abc123")
+                                                       << QString();
+        QTest::newRow("escapes decoded") << QByteArray("\"a\\\"b\\u00e9\"") << QStringLiteral("a\"b\u00e9") << QString();
+        QTest::newRow("empty string") << QByteArray("\"\"") << QString() << QString();
+        QTest::newRow("null") << QByteArray("null") << QString() << QStringLiteral("no list id (null)");
+        QTest::newRow("number") << QByteArray("42") << QString() << QStringLiteral("not a list id but a number");
+        QTest::newRow("object") << QByteArray("{\"id\":\"abc\"}") << QString()
+                                << QStringLiteral("not a list id but an object");
+        QTest::newRow("array") << QByteArray("[\"abc\"]") << QString() << QStringLiteral("not a list id but an array");
+        QTest::newRow("bare text") << QByteArray("abc123") << QString() << QStringLiteral("not valid JSON");
+        QTest::newRow("two values") << QByteArray("\"a\",\"b\"") << QString() << QStringLiteral("not valid JSON");
+        QTest::newRow("not utf-8") << QByteArray("\"\xff\xfe\"") << QString() << QStringLiteral("not valid JSON");
+        QTest::newRow("empty body") << QByteArray() << QString() << QStringLiteral("not valid JSON");
     }
     void invitationsAndLeaving()
     {
         QFETCH(QByteArray, answer);
         QFETCH(QString, expected);
+        QFETCH(QString, error);
         f->server->setResponses({CannedResponse::json(200, answer)});
-        QCOMPARE(run(f->api->redeemCategoryInvite(s, QStringLiteral("ab-9ßx"))).value_or(QString()), expected);
+        try {
+            const auto joined = run(f->api->redeemCategoryInvite(s, QStringLiteral("ab-9ßx")));
+            QVERIFY2(error.isEmpty(), "the answer was taken as a list id");
+            QCOMPARE(joined.value_or(QString()), expected);
+            QCOMPARE(joined.has_value(), !expected.isEmpty());
+        } catch (const DecodeError &thrown) {
+            QVERIFY2(!error.isEmpty(), qPrintable(thrown.description()));
+            QVERIFY2(thrown.description().contains(error), qPrintable(thrown.description()));
+            QVERIFY(thrown.description().contains(QLatin1String("invitation")));
+        }
         QCOMPARE(pathOf(f->requests()[0]), f->path("rpc/redeem_category_invite"));
         QCOMPARE(bodyOf(f->requests()[0]), (QJsonObject{{"p_code", "AB-9SSX"}}));
 
         run(f->api->leaveCategory(s, QStringLiteral("L1")));
         QCOMPARE(pathOf(f->requests()[1]), f->path("rpc/leave_category"));
         QCOMPARE(bodyOf(f->requests()[1]), (QJsonObject{{"p_category_id", "L1"}}));
+    }
+
+    // Ids are any text a list's owner chose; the `in` filter must hand each one to the backend whole.
+    void inFiltersQuoteWhatTheListSyntaxWouldMisread_data()
+    {
+        QTest::addColumn<QStringList>("ids");
+        QTest::addColumn<QString>("wire");
+        QTest::newRow("plain ids bare") << QStringList{"c1", "sb_user-1", "a.b:c", "\u00e9t\u00e9"}
+                                        << QStringLiteral("in.(c1,sb_user-1,a.b:c,\u00e9t\u00e9)");
+        QTest::newRow("comma") << QStringList{"a,b", "c"} << QStringLiteral("in.(\"a,b\",c)");
+        QTest::newRow("closing parenthesis") << QStringList{"x)"} << QStringLiteral("in.(\"x)\")");
+        QTest::newRow("opening parenthesis") << QStringList{"(x", "y"} << QStringLiteral("in.(\"(x\",y)");
+        QTest::newRow("double quote") << QStringList{"say \"hi\""} << QStringLiteral("in.(\"say \\\"hi\\\"\")");
+        QTest::newRow("backslash") << QStringList{"a\\b", "c\\"} << QStringLiteral("in.(\"a\\\\b\",\"c\\\\\")");
+        QTest::newRow("space, tab, line feed") << QStringList{"two words", "a\tb", "x\n"}
+                                               << QStringLiteral("in.(\"two words\",\"a\tb\",\"x\n\")");
+        QTest::newRow("empty id") << QStringList{""} << QStringLiteral("in.(\"\")");
+    }
+    void inFiltersQuoteWhatTheListSyntaxWouldMisread()
+    {
+        QFETCH(QStringList, ids);
+        QFETCH(QString, wire);
+        run(f->api->fetchCategoriesByID(s, ids));
+        run(f->api->fetchItemStates(s, ids));
+        QCOMPARE(f->requests().size(), 2);
+        QCOMPARE(f->requests()[0].queryValue("id"), wire);
+        QCOMPARE(f->requests()[1].queryValue("shared_item_id"), wire);
+
+        // The reminder read builds its filter from the ids of the state rows it got back.
+        f->server->clear();
+        QJsonArray states;
+        for (const QString &id : ids)
+            states.append(QJsonObject{{"shared_item_id", id}, {"reminder_override_at", 100}});
+        f->server->setResponses({CannedResponse::json(200, jsonBytes(states)), CannedResponse::json(200, "[]")});
+        run(f->api->fetchSharedReminderItems(s));
+        QCOMPARE(f->requests()[1].queryValue("id"), wire);
     }
 
     void insertNoteUsesTheDefaultList()

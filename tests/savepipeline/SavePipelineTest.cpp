@@ -244,6 +244,27 @@ private Q_SLOTS:
         }
         QCOMPARE(m_server->requests().size(), failingRequest + 1);
     }
+
+    // A lookup answer cut short is not "not saved yet": nothing is inserted.
+    void lookupCutShortSavesNothing_data()
+    {
+        QTest::addColumn<QByteArray>("partialBody");
+        QTest::addColumn<int>("cut");
+        QTest::newRow("found row cut in half, closed") << QByteArray("[{\"id\":\"o") << int(CannedResponse::Cut::Close);
+        QTest::newRow("nothing of the body, closed") << QByteArray() << int(CannedResponse::Cut::Close);
+        QTest::newRow("found row cut in half, reset") << QByteArray("[{\"id\":\"o") << int(CannedResponse::Cut::Reset);
+    }
+    void lookupCutShortSavesNothing()
+    {
+        QFETCH(QByteArray, partialBody);
+        QFETCH(int, cut);
+        m_server->setResponses({CannedResponse::cutShort(200, partialBody, 14, CannedResponse::Cut(cut)),
+                                CannedResponse::json(200, R"([{"id":"list-7"}])"), CannedResponse::empty(201)});
+        QVERIFY_THROWS_EXCEPTION(
+            NetworkError, test::run(ItemReader::saveLink(m_transport.get(), session, QStringLiteral("https://example.com/a"))));
+        QCOMPARE(m_server->requests().size(), 1);
+        QCOMPARE(request(0).path, QStringLiteral("/rest/v1/items"));
+    }
 };
 
 QTEST_GUILESS_MAIN(SavePipelineTest)

@@ -1,4 +1,9 @@
+#include "core/Errors.h"
+#include "core/SessionStore.h"
+#include "share-extension/ShareController.h"
 #include "share-extension/ShareInput.h"
+#include "support/CoroTest.h"
+#include "support/RecordingServer.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -6,11 +11,29 @@
 
 #include <sys/stat.h>
 
+#include <stdexcept>
+
 using namespace oxle;
 
 namespace {
 
 using Items = QList<ShareItem>;
+
+// A source of shared items that fails in the given way.
+QCoro::Task<Items> failingInput(int kind)
+{
+    switch (kind) {
+    case 0: throw std::runtime_error("standard input went away");
+    case 1: throw DecodeError(QStringLiteral("cannot read the items"));
+    default: throw 42; // not an exception class at all
+    }
+    co_return Items{};
+}
+
+QCoro::Task<Items> oneLink()
+{
+    co_return Items{ShareItem::url(QStringLiteral("https://example.com/a"))};
+}
 constexpr auto url = &ShareItem::url;
 constexpr auto text = &ShareItem::text;
 
@@ -107,6 +130,36 @@ private Q_SLOTS:
         QCOMPARE(items, (Items{url("https://example.com/a"), text("hello world"), url("file:///no/such%20file"),
                                url(here), text("mailto:a@b.c"), text("-platform"), url("FILE:///tmp/x")}));
         QCOMPARE(ShareInput::extractLink(items.mid(1)), QStringLiteral("https://example.com/here"));
+    }
+
+    // The executable waits for the outcome to end: every failure must come back as "Could not save".
+    void anyFailureIsCouldNotSave_data()
+    {
+        QTest::addColumn<int>("inputFailure"); // -1: the input works, the backend's answer fails
+        QTest::addColumn<bool>("cutShort");    // the lookup's answer breaks off (else: refused)
+        QTest::newRow("input throws std::exception") << 0 << false;
+        QTest::newRow("input throws the core's error") << 1 << false;
+        QTest::newRow("input throws something else") << 2 << false;
+        QTest::newRow("backend refuses") << -1 << false;
+        QTest::newRow("answer cut short") << -1 << true;
+    }
+    void anyFailureIsCouldNotSave()
+    {
+        QFETCH(int, inputFailure);
+        QFETCH(bool, cutShort);
+        test::RecordingServer server;
+        server.setResponses({cutShort ? test::CannedResponse::cutShort(200, "[", 10, test::CannedResponse::Cut::Close)
+                                      : test::CannedResponse::json(401, "{}")});
+        QTemporaryDir shared;
+        SessionStore(nullptr, shared.path()).saveShared(OxleSession{"a", "r", 4102444800LL, "u1", {}});
+        ShareController::InputSource input = [inputFailure] {
+            return inputFailure >= 0 ? failingInput(inputFailure) : oneLink();
+        };
+        ShareController controller(BackendConfig{server.baseUrl(), QStringLiteral("anon"), 5'000}, shared.path(),
+                                   std::move(input));
+        QCOMPARE(test::run(controller.process()), ShareController::Outcome::CouldNotSave);
+        // A failed input sends nothing; a failed lookup ends the save there.
+        QCOMPARE(server.requests().size(), inputFailure >= 0 ? 0 : 1);
     }
 };
 

@@ -7,6 +7,8 @@
 
 #include <memory>
 
+#include <sys/socket.h>
+
 namespace oxle::test {
 
 namespace {
@@ -163,12 +165,25 @@ void RecordingServer::onReadyRead(QTcpSocket *socket)
         }
         if (!hasContentType && !response.body.isEmpty())
             out += "Content-Type: application/json; charset=utf-8\r\n";
-        out += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n\r\n";
+        const qsizetype announced = response.announcedLength >= 0 ? response.announcedLength : response.body.size();
+        out += "Content-Length: " + QByteArray::number(announced) + "\r\n\r\n";
         out += response.body;
-        if (response.delayMs > 0)
-            QTimer::singleShot(response.delayMs, socket, [socket, out] { socket->write(out); });
-        else
+        const auto write = [socket, out, cut = response.cut] {
             socket->write(out);
+            if (cut == CannedResponse::Cut::Close) {
+                socket->disconnectFromHost();
+            } else if (cut == CannedResponse::Cut::Reset) {
+                // Lingering for zero seconds makes close() send RST instead of FIN.
+                socket->flush();
+                const linger reset{1, 0};
+                ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+                socket->abort();
+            }
+        };
+        if (response.delayMs > 0)
+            QTimer::singleShot(response.delayMs, socket, write);
+        else
+            write();
     }
     socket->setProperty("oxleBuffer", buffer);
 }

@@ -34,15 +34,33 @@ struct RecordedRequest
 
 struct CannedResponse
 {
+    // What happens to the connection once the answer is written.
+    enum class Cut {
+        None,  // kept open
+        Close, // closed in order (FIN)
+        Reset, // reset (RST)
+    };
+
     int status = 200;
     QByteArray body = "[]";
     QList<std::pair<QByteArray, QByteArray>> headers;
     bool hang = false; // accept the request and never answer
     int delayMs = 0;   // answer this much later
+    qsizetype announcedLength = -1; // Content-Length to announce instead of the body's size
+    Cut cut = Cut::None;
 
     static CannedResponse json(int status, const QByteArray &body) { return {status, body, {}, false, 0}; }
     static CannedResponse empty(int status) { return {status, {}, {}, false, 0}; }
     static CannedResponse never() { return {0, {}, {}, true, 0}; }
+    // Announces a body of announcedLength bytes, sends only `body`, then closes, resets, or keeps the
+    // connection open without sending more (Cut::None: the transfer stalls).
+    static CannedResponse cutShort(int status, const QByteArray &body, qsizetype announcedLength, Cut cut)
+    {
+        CannedResponse response{status, body, {}, false, 0};
+        response.announcedLength = announcedLength;
+        response.cut = cut;
+        return response;
+    }
     CannedResponse after(int ms) const
     {
         CannedResponse copy = *this;

@@ -178,6 +178,66 @@ private Q_SLOTS:
         QVERIFY(timer.elapsed() < 10'000);
     }
 
+    // The status line and headers arrive, the body does not: the transfer failed, whatever the status says.
+    void answersCutShortAreTransferFailures_data()
+    {
+        using Cut = CannedResponse::Cut;
+        QTest::addColumn<QByteArray>("call");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("partialBody");
+        QTest::addColumn<int>("cut");
+        QTest::newRow("get: closed mid-array") << QByteArray("get") << 200 << QByteArray("[{\"category_id\":\"c1\"},")
+                                               << int(Cut::Close);
+        QTest::newRow("get: closed after a complete-looking array")
+            << QByteArray("get") << 200 << QByteArray(R"([{"category_id":"c1"}])") << int(Cut::Close);
+        QTest::newRow("get: reset") << QByteArray("get") << 200 << QByteArray("[") << int(Cut::Reset);
+        QTest::newRow("get: body stalls") << QByteArray("get") << 200 << QByteArray("[") << int(Cut::None);
+        QTest::newRow("insert: 201 closed early") << QByteArray("insert") << 201 << QByteArray() << int(Cut::Close);
+        QTest::newRow("rpc: string closed early") << QByteArray("rpc") << 200 << QByteArray(R"("abc")") << int(Cut::Close);
+        QTest::newRow("rpc: body stalls") << QByteArray("rpc") << 200 << QByteArray(R"("abc")") << int(Cut::None);
+        QTest::newRow("patch: 409 closed early") << QByteArray("patch") << 409 << QByteArray("{\"code\":")
+                                                 << int(Cut::Close);
+    }
+    void answersCutShortAreTransferFailures()
+    {
+        QFETCH(QByteArray, call);
+        QFETCH(int, status);
+        QFETCH(QByteArray, partialBody);
+        QFETCH(int, cut);
+        m_server->setResponses(
+            {CannedResponse::cutShort(status, partialBody, partialBody.size() + 20, CannedResponse::Cut(cut))});
+        Transport transport(&m_network, BackendConfig{m_server->baseUrl(), QStringLiteral("anon-key"), 500});
+        const QueryItems query{{QStringLiteral("id"), QStringLiteral("eq.c1")}};
+        const QJsonObject body{{QStringLiteral("id"), QStringLiteral("c1")}};
+        QElapsedTimer timer;
+        timer.start();
+        try {
+            if (call == "get")
+                test::run(transport.get<MemberRow>(QStringLiteral("category_members"), session(), query));
+            else if (call == "insert")
+                test::run(transport.insert(QStringLiteral("items"), session(), body));
+            else if (call == "patch")
+                test::run(transport.patch(QStringLiteral("items"), session(), query, body));
+            else
+                test::run(transport.rpc(QStringLiteral("redeem_category_invite"), session(), body));
+            QFAIL("a cut-short answer was taken as complete");
+        } catch (const NetworkError &error) {
+            QVERIFY(error.code() != QNetworkReply::NoError);
+            QVERIFY(!error.description().isEmpty());
+        } catch (const Error &error) {
+            QFAIL(qPrintable(QStringLiteral("not a transfer failure: ") + error.description()));
+        }
+        QVERIFY(timer.elapsed() < 10'000);
+        QCOMPARE(m_server->requests().size(), 1);
+    }
+
+    void completeAnswerThenCloseIsASuccess()
+    {
+        // Closing the connection after the whole announced body is the ordinary end of an answer.
+        m_server->setResponses({CannedResponse::cutShort(200, R"("abc")", 5, CannedResponse::Cut::Close)});
+        QCOMPARE(test::run(m_transport->rpc(QStringLiteral("f"), session(), {})), QByteArray(R"("abc")"));
+    }
+
     void refusedConnectionIsTheClientsError()
     {
         const QString base = m_server->baseUrl();
