@@ -120,7 +120,7 @@ int main(int argc, char *argv[])
     }
     {
         QFile file(config.filePath(QStringLiteral("group.com.oxle.mac/supabase-session")));
-        if (!file.open(QIODevice::WriteOnly))
+        if (!file.open(QIODevice::WriteOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
             return 1;
         file.write(QJsonDocument(QJsonObject{{"accessToken", "bench-token"},
                                              {"refreshToken", "bench-refresh"},

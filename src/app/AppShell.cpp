@@ -67,6 +67,7 @@ AppShell::AppShell(AccountStack &stack, QObject *parent)
           m_notifications, stack.account, m_defaults,
           [this](OxleSession session) { return m_api.fetchReminderItems(std::move(session)); },
           [this](OxleSession session) { return m_api.fetchSharedReminderItems(std::move(session)); })
+    , m_sessionReminders(stack.account, [this] { return m_reminders.rescheduleReminders(); })
     , m_saveTab(std::make_unique<SaveTabCommand>(stack.account, m_transport, m_api, m_reminders))
     , m_thumbnails(std::make_unique<ThumbnailCache>(&stack.network))
     , m_captureModel(stack.account, m_api)
@@ -98,7 +99,11 @@ AppShell::~AppShell() = default;
 void AppShell::launch(std::optional<InstanceRequest::Kind> startRequest)
 {
     LaunchSteps steps;
-    steps.restoreSession = [this] { m_stack.account.restoreSession(); };
+    steps.restoreSession = [this] {
+        m_stack.account.restoreSession();
+        // The launch starts its own pass below; later sign-ins and sign-outs start theirs.
+        m_sessionReminders.adoptCurrentSession();
+    };
     // Each window carries the main menu in its menu bar; the main window gets it when it is first made.
     steps.installMainMenu = [this] { installMainMenu(m_content->window()); };
     steps.connectUpdateCheck = [this] { m_settings->setOnCheckUpdates(checkUpdatesAction()); };
@@ -108,16 +113,21 @@ void AppShell::launch(std::optional<InstanceRequest::Kind> startRequest)
     steps.requestNotificationPermission = [this] { m_notifications.requestAuthorization(); };
     steps.rescheduleReminders = [this] { return m_reminders.rescheduleReminders(); };
     steps.reindexSpotlight = [this] { return m_saveTab->reindexSpotlight(); };
-    steps.refreshStatusMenu = [this]() -> QCoro::Task<void> {
-        m_status->rebuildMenu();
-        m_status->refreshUpNext();
-        co_return;
-    };
+    steps.refreshStatusMenu = [this] { return refreshStatusMenu(); };
     runLaunchSequence(steps);
 
-    // Without a tray the main window is how the user sees that oxle runs.
-    if (!m_status->isTrayVisible() && !startRequest)
-        showMainWindow();
+    // Without a tray the main window is how the user sees that oxle runs. Whether there is one is known once
+    // the session bus has answered.
+    if (!startRequest) {
+        const auto showWithoutTray = [this] {
+            if (!m_status->isTrayVisible())
+                showMainWindow();
+        };
+        if (m_trayHost->isSettled())
+            showWithoutTray();
+        else
+            connect(m_trayHost.get(), &LinuxTrayHostMonitor::settled, this, showWithoutTray, Qt::SingleShotConnection);
+    }
 
     switch (startRequest.value_or(InstanceRequest::Kind::OpenUrl)) {
     case InstanceRequest::Kind::Show:
@@ -139,6 +149,13 @@ std::function<void()> AppShell::checkUpdatesAction()
     if (!m_updateDialog)
         return {};
     return [dialog = m_updateDialog.get()] { dialog->start(); };
+}
+
+QCoro::Task<void> AppShell::refreshStatusMenu()
+{
+    m_status->rebuildMenu();
+    m_status->refreshUpNext();
+    co_return;
 }
 
 void AppShell::createStatusItem()
@@ -232,7 +249,11 @@ void AppShell::capture(quint32 timestamp)
     // The key press's time lets the panel past the window manager's focus-stealing prevention; without one
     // (a forwarded `oxle --capture`) the toolkit's own activation is used.
     if (timestamp != 0)
-        m_capture->setActivator([timestamp](QWidget *panel) { activateWithTimestamp(panel, timestamp); });
+        m_capture->setActivator([timestamp](QWidget *panel) {
+            panel->show();
+            panel->raise();
+            activateWithTimestamp(panel, timestamp);
+        });
     else
         m_capture->setActivator(nullptr);
     m_capture->presentFromClipboard(clipboardReader());

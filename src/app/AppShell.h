@@ -8,6 +8,7 @@
 #include "platform/linux/FreedesktopNotificationCenter.h"
 #include "platform/linux/XdgAutostart.h"
 #include "reminders/ReminderScheduler.h"
+#include "reminders/SessionReminders.h"
 #include "reminders/UserDefaults.h"
 #include "ui/NativeContentController.h"
 #include "ui/OpenWindowCount.h"
@@ -63,6 +64,7 @@ private:
     void installMainMenu(ContentWindow *window);
     void registerHotkeys();
     void createStatusItem();
+    QCoro::Task<void> refreshStatusMenu();
     void showKeysInMenu();
     void showAbout();
     void hideWindows();
@@ -75,6 +77,7 @@ private:
     OpenWindowCount m_windows;
     FreedesktopNotificationCenter m_notifications;
     ReminderScheduler m_reminders;
+    SessionReminders m_sessionReminders; // a sign-in or sign-out reschedules the reminders
     std::unique_ptr<SaveTabCommand> m_saveTab;
     std::unique_ptr<ThumbnailCache> m_thumbnails;
     std::unique_ptr<NativeContentController> m_content;

@@ -31,7 +31,8 @@ std::optional<InstanceRequest::Kind> startRequest(int argc, char **argv)
 QCoro::Task<void> forwardStartRequest(int *status, InstanceRequest::Kind kind)
 {
     const InstanceRequest request{kind, {}};
-    const auto reply = co_await askRunningInstance(defaultInstanceSocketPath(), request, 10'000);
+    // The winner may still be on its way to listening: give it the time a start takes.
+    const auto reply = co_await askStartingInstance(defaultInstanceSocketPath(), request, 10'000, 10'000);
     QTextStream err(stderr);
     if (!reply)
         err << "oxle: another oxle is starting or not answering.\n";
@@ -54,6 +55,12 @@ int forwardToRunningInstance(QApplication *app, InstanceRequest::Kind kind)
 
 int runTrayInstance(int argc, char **argv)
 {
+    // Without a private runtime folder there is no safe place for the instance's socket: refuse to start.
+    if (const RuntimeFolder runtime = instanceRuntimeFolder(); runtime.path.isEmpty()) {
+        QTextStream(stderr) << runtime.problem << '\n';
+        return 2;
+    }
+
     // Without a display the instance still runs (sign-in callbacks, reminders) with its windows drawn nowhere.
     const bool haveDisplay = !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
         || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
@@ -72,8 +79,12 @@ int runTrayInstance(int argc, char **argv)
     const auto request = startRequest(argc, argv);
 
     AccountStack stack;
-    if (!stack.server.listen())
-        return forwardToRunningInstance(&app, request.value_or(InstanceRequest::Kind::Show));
+    if (!stack.server.listen()) {
+        if (stack.server.anotherInstanceRuns())
+            return forwardToRunningInstance(&app, request.value_or(InstanceRequest::Kind::Show));
+        QTextStream(stderr) << stack.server.errorString() << '\n';
+        return 2;
+    }
 
     AppShell shell(stack);
     QTimer::singleShot(0, &app, [&shell, request] { shell.launch(request); });

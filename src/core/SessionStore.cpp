@@ -4,15 +4,55 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
 #include <QSaveFile>
 #include <QStandardPaths>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace oxle {
 
 namespace {
 
+Q_LOGGING_CATEGORY(lcSession, "oxle.session", QtInfoMsg)
+
 // The mirror holds a session and nothing else; anything larger is not ours.
 constexpr qint64 maxMirrorBytes = qint64(64) * 1024;
+
+// Why an open mirror file is not to be trusted, or empty when it is: it must be a regular file of this
+// user that nobody else may read or write (anyone who could write it could plant a session).
+QString distrustReason(const QFile &file)
+{
+    struct stat info {};
+    if (::fstat(file.handle(), &info) != 0)
+        return QStringLiteral("its owner and mode cannot be read");
+    if (!S_ISREG(info.st_mode))
+        return QStringLiteral("it is not a regular file");
+    if (info.st_uid != ::geteuid())
+        return QStringLiteral("it belongs to another user");
+    if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+        return QStringLiteral("other users may read or write it (mode %1)")
+            .arg(QString::number(info.st_mode & 0777, 8).rightJustified(4, QLatin1Char('0')));
+    return {};
+}
+
+// Creates the group folder private from its first moment: made with mode 0700, so no listing of it is
+// ever possible for others (the umask can only take bits away). Its parents get the usual mode.
+bool makePrivateFolder(const QString &path)
+{
+    if (QFileInfo(path).isDir())
+        return true;
+    const QString parent = QFileInfo(path).absolutePath();
+    if (!QFileInfo(parent).isDir() && !QDir().mkpath(parent))
+        return false;
+    if (::mkdir(QFile::encodeName(path).constData(), S_IRWXU) == 0)
+        return true;
+    return errno == EEXIST && QFileInfo(path).isDir();
+}
 
 } // namespace
 
@@ -59,6 +99,11 @@ std::optional<OxleSession> SessionStore::loadShared() const
     QFile file(sharedFilePath());
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
+    if (const QString reason = distrustReason(file); !reason.isEmpty()) {
+        // Names the file and the reason only: its content may be somebody's token.
+        qCWarning(lcSession).noquote() << "ignoring the session file" << file.fileName() << "because" << reason;
+        return std::nullopt;
+    }
     const auto bytes = file.read(maxMirrorBytes + 1);
     if (bytes.size() > maxMirrorBytes)
         return std::nullopt;
@@ -67,12 +112,11 @@ std::optional<OxleSession> SessionStore::loadShared() const
 
 void SessionStore::saveShared(const OxleSession &session)
 {
-    const auto permissionsDir = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
-    QDir dir(m_sharedDir);
-    if (!dir.exists() && !QDir().mkpath(m_sharedDir))
-        return;
     // The folder holds a token: only the owner may list or enter it.
-    QFile::setPermissions(m_sharedDir, permissionsDir);
+    if (!makePrivateFolder(m_sharedDir))
+        return;
+    // A folder left by an earlier version may be more open; tightening it exposes nothing.
+    QFile::setPermissions(m_sharedDir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
     QSaveFile file(sharedFilePath());
     // QSaveFile writes a temporary file and renames it over the old one, so a

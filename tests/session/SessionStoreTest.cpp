@@ -2,17 +2,54 @@
 #include "platform/linux/SecretServiceKeychain.h"
 
 #include <QDir>
+#include <QHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <dlfcn.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace oxle;
 
+// Every folder this process creates, with the mode it has the moment it exists: the test's own mkdir(2),
+// found before the C library's by the code under test and by Qt's.
 namespace {
+QHash<QByteArray, int> &createdModes()
+{
+    static QHash<QByteArray, int> modes;
+    return modes;
+}
+} // namespace
+
+extern "C" int mkdir(const char *path, mode_t mode)
+{
+    using Mkdir = int (*)(const char *, mode_t);
+    static const auto real = reinterpret_cast<Mkdir>(::dlsym(RTLD_NEXT, "mkdir"));
+    const int result = real(path, mode);
+    struct stat st {};
+    if (result == 0 && ::stat(path, &st) == 0)
+        createdModes().insert(QByteArray(path), int(st.st_mode & 0777));
+    return result;
+}
+
+namespace {
+
+// The warnings this process writes, as the user sees them on stderr.
+QStringList &warnings()
+{
+    static QStringList list;
+    return list;
+}
+
+void recordWarning(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtWarningMsg)
+        warnings().append(message);
+}
 
 OxleSession sample(const QString &token, std::optional<QString> email = QStringLiteral("ada@example.com"))
 {
@@ -37,6 +74,33 @@ int itemCount()
     tool.waitForFinished(10'000);
     const QByteArray out = tool.readAllStandardOutput() + tool.readAllStandardError();
     return int(out.count("\nlabel = ") + (out.startsWith("label = ") ? 1 : 0));
+}
+
+// The Secret Service objects of our items, as secret-tool lists them ("[/org/freedesktop/secrets/...]").
+QStringList itemPaths()
+{
+    QProcess tool;
+    tool.start(QStringLiteral("secret-tool"),
+               {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("service"), SessionStore::keychainService,
+                QStringLiteral("account"), SessionStore::sessionKey});
+    tool.waitForFinished(10'000);
+    QStringList paths;
+    const QByteArray out = tool.readAllStandardOutput() + tool.readAllStandardError();
+    for (const QByteArray &line : out.split('\n')) {
+        if (line.startsWith("[/"))
+            paths.append(QString::fromUtf8(line.trimmed()));
+    }
+    return paths;
+}
+
+QByteArray secretToolLookup()
+{
+    QProcess tool;
+    tool.start(QStringLiteral("secret-tool"), {QStringLiteral("lookup"), QStringLiteral("service"),
+                                                SessionStore::keychainService, QStringLiteral("account"),
+                                                SessionStore::sessionKey});
+    tool.waitForFinished(10'000);
+    return tool.readAllStandardOutput();
 }
 
 } // namespace
@@ -145,12 +209,88 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("{ not json");
         file.close();
+        QVERIFY(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
         QVERIFY(!m_store->loadShared());
 
         m_store->saveShared(sample(QStringLiteral("x")));
         m_store->clearShared();
         QVERIFY(!QFileInfo::exists(m_store->sharedFilePath()));
         QVERIFY(!m_store->loadShared());
+    }
+
+    void groupFolderIsPrivateFromItsFirstMoment()
+    {
+        // With no umask at all, a folder made with the usual mode would be open to everybody until a chmod.
+        const mode_t oldMask = ::umask(0);
+        QTemporaryDir config;
+        const QString dir = config.filePath(QStringLiteral("fresh/group.com.oxle.mac"));
+        SessionStore store(nullptr, dir);
+        createdModes().clear();
+        store.saveShared(sample(QStringLiteral("t")));
+        ::umask(oldMask);
+        QVERIFY2(createdModes().contains(QFile::encodeName(dir)), "the group folder was not made with mkdir");
+        QCOMPARE(createdModes().value(QFile::encodeName(dir)), 0700);
+        QCOMPARE(mode(dir), 0700);
+        QCOMPARE(mode(store.sharedFilePath()), 0600);
+        QCOMPARE(store.loadShared(), sample(QStringLiteral("t")));
+    }
+
+    void mirrorOthersCouldTouchIsNotTrusted_data()
+    {
+        QTest::addColumn<int>("fileMode");
+        QTest::addColumn<bool>("foreign"); // owned by another user
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("private") << 0600 << false << true;
+        QTest::newRow("owner read only") << 0400 << false << true;
+        QTest::newRow("group may read") << 0640 << false << false;
+        QTest::newRow("others may read") << 0604 << false << false;
+        QTest::newRow("group may write") << 0620 << false << false;
+        QTest::newRow("others may write") << 0602 << false << false;
+        QTest::newRow("another user's") << 0600 << true << false;
+    }
+    void mirrorOthersCouldTouchIsNotTrusted()
+    {
+        QFETCH(int, fileMode);
+        QFETCH(bool, foreign);
+        QFETCH(bool, trusted);
+        if (foreign && ::geteuid() != 0)
+            QSKIP("only root can give a file to another user");
+        const OxleSession planted = sample(QStringLiteral("planted-token-value"));
+        m_store->saveShared(planted);
+        const QByteArray path = QFile::encodeName(m_store->sharedFilePath());
+        QCOMPARE(::chmod(path.constData(), mode_t(fileMode)), 0);
+        if (foreign)
+            QCOMPARE(::chown(path.constData(), 65534, 65534), 0);
+
+        warnings().clear();
+        const QtMessageHandler previous = qInstallMessageHandler(&recordWarning);
+        const auto loaded = m_store->loadShared();
+        qInstallMessageHandler(previous);
+
+        if (trusted) {
+            QCOMPARE(loaded, planted);
+            QCOMPARE(warnings(), QStringList());
+            return;
+        }
+        QVERIFY(!loaded);
+        QCOMPARE(warnings().size(), 1);
+        // The warning names the file so the user can fix it, and never shows what it holds.
+        QVERIFY2(warnings().constFirst().contains(m_store->sharedFilePath()), qPrintable(warnings().constFirst()));
+        QVERIFY(!warnings().constFirst().contains(QLatin1String("planted-token-value")));
+        QVERIFY(!warnings().constFirst().contains(QLatin1String("refresh-")));
+    }
+
+    void keychainStoreUpdatesTheItemInPlace()
+    {
+        // A store over an existing item replaces its secret in one step: the same item, never a moment
+        // with none (a clear before the store would lose the session if the process died in between).
+        m_store->saveKeychain(sample(QStringLiteral("old")));
+        const QStringList before = itemPaths();
+        QCOMPARE(before.size(), 1);
+        m_store->saveKeychain(sample(QStringLiteral("new")));
+        QCOMPARE(itemPaths(), before);
+        QCOMPARE(m_store->loadKeychain(), sample(QStringLiteral("new")));
+        QCOMPARE(secretToolLookup(), sample(QStringLiteral("new")).toJson());
     }
 
     void noKeychainReadsEmptyAndDropsWrites()

@@ -48,7 +48,7 @@ private:
         const QString dir = m_config->filePath(QStringLiteral("group.com.oxle.mac"));
         QVERIFY(QDir().mkpath(dir));
         QFile file(dir + QStringLiteral("/supabase-session"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.open(QIODevice::WriteOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
         const QJsonObject session{{"accessToken", accessToken}, {"refreshToken", "secret-refresh-token"},
                                   {"expiresAt", 4102444800LL}, {"userId", "u1"}};
         file.write(QJsonDocument(session).toJson(QJsonDocument::Compact));

@@ -48,6 +48,10 @@ void LinuxTrayHostMonitor::askWatcher()
         const QDBusPendingReply<QDBusVariant> reply = *call;
         // No watcher, or one that cannot say: no host.
         setStatusNotifierHost(!reply.isError() && reply.value().variant().toBool());
+        if (!m_settled) {
+            m_settled = true;
+            Q_EMIT settled();
+        }
     });
 }
 

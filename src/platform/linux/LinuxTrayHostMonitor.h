@@ -27,6 +27,12 @@ public:
 
     bool isHostAvailable() const override { return m_statusNotifierHost || m_xembedTray; }
     bool hasStatusNotifierHost() const { return m_statusNotifierHost; }
+    // Whether the session bus has answered the first question; until then "no host" may be "not known yet".
+    bool isSettled() const { return m_settled; }
+
+Q_SIGNALS:
+    // Once, after the first answer (and after any availability change it brought).
+    void settled();
 
 private Q_SLOTS:
     void askWatcher();
@@ -42,6 +48,7 @@ private:
     quint64 m_question = 0; // only the answer to the latest question counts
     bool m_statusNotifierHost = false;
     bool m_xembedTray = false;
+    bool m_settled = false;
 };
 
 } // namespace oxle

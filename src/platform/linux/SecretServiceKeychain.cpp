@@ -57,8 +57,9 @@ void SecretServiceKeychain::write(const QString &service, const QString &account
 {
     const auto s = service.toUtf8();
     const auto a = account.toUtf8();
-    // Storing with the same attributes replaces the earlier item, so exactly one remains.
-    remove(service, account);
+    // One step: storing with the same attributes updates the earlier item in place (the Secret Service's
+    // CreateItem with "replace"), so exactly one remains and there is never a moment without a session.
+    // Never clear first: a crash between a clear and the store would lose the session.
     GError *error = nullptr;
     const auto label = QByteArray("oxle session");
     secret_password_store_sync(schema(), SECRET_COLLECTION_DEFAULT, label.constData(), data.constData(), nullptr,

@@ -1,0 +1,210 @@
+// The running instance as a user meets it: `oxle` started under the X server of scripts/lib/session-services,
+// with and without a tray on the session bus, driven by the global keys and by later `oxle` commands.
+
+#include "support/RecordingServer.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using oxle::test::CannedResponse;
+using oxle::test::RecordingServer;
+
+namespace {
+
+const QString watcherName = QStringLiteral("org.kde.StatusNotifierWatcher");
+
+// Whether a window with exactly this title is mapped.
+bool windowShown(const QString &title)
+{
+    QProcess search;
+    search.start(QStringLiteral("xdotool"),
+                 {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                  QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$')});
+    search.waitForFinished(5000);
+    return search.exitCode() == 0 && !search.readAllStandardOutput().trimmed().isEmpty();
+}
+
+void xdotool(const QStringList &arguments)
+{
+    QProcess::execute(QStringLiteral("xdotool"), arguments);
+}
+
+} // namespace
+
+class TrayInstanceTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+    RecordingServer m_server;
+    QProcess m_instance;
+    QProcess m_watcher;
+    QProcess m_windowManager;
+
+    QProcessEnvironment environment() const
+    {
+        // Its own runtime folder (socket), configuration and data: nothing of another test's instance.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.filePath(QStringLiteral("runtime")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), m_home.filePath(QStringLiteral("cache")));
+        env.insert(QStringLiteral("OXLE_BACKEND_URL"), m_server.baseUrl());
+        env.insert(QStringLiteral("OXLE_ANON_KEY"), QStringLiteral("anon"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        return env;
+    }
+
+    int oxle(const QStringList &arguments)
+    {
+        QProcess command;
+        command.setProcessEnvironment(environment());
+        command.setProcessChannelMode(QProcess::ForwardedChannels);
+        command.start(QStringLiteral(OXLE_BIN), arguments);
+        if (!command.waitForFinished(15000))
+            return -1;
+        return command.exitCode();
+    }
+
+    void startInstance()
+    {
+        m_instance.setProcessEnvironment(environment());
+        m_instance.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_instance.start(QStringLiteral(OXLE_BIN), {});
+        QVERIFY(m_instance.waitForStarted());
+        QVERIFY(m_instance.waitForReadyRead(15000)); // "oxle is running."
+    }
+
+    void quitInstance()
+    {
+        QCOMPARE(oxle({QStringLiteral("--quit")}), 0);
+        QVERIFY(m_instance.waitForFinished(10000));
+        QCOMPARE(m_instance.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_instance.exitCode(), 0);
+    }
+
+    QStringList registeredItems()
+    {
+        QDBusInterface mock(watcherName, QStringLiteral("/StatusNotifierWatcher"),
+                            QStringLiteral("org.freedesktop.DBus.Mock"));
+        const QDBusMessage reply = mock.call(QStringLiteral("GetMethodCalls"), QStringLiteral("RegisterStatusNotifierItem"));
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+            return {};
+        QStringList items;
+        const QDBusArgument calls = reply.arguments().constFirst().value<QDBusArgument>();
+        calls.beginArray();
+        while (!calls.atEnd()) {
+            quint64 time = 0;
+            QVariantList args;
+            calls.beginStructure();
+            calls >> time >> args;
+            calls.endStructure();
+            items << (args.isEmpty() ? QString() : args.constFirst().toString());
+        }
+        calls.endArray();
+        return items;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY") || !QDBusConnection::sessionBus().isConnected()) {
+            if (qEnvironmentVariableIntValue("OXLE_REQUIRE_SERVICES"))
+                QFAIL("needs the X server and session bus of scripts/lib/session-services");
+            QSKIP("no X server or session bus");
+        }
+        QVERIFY(QDir().mkpath(m_home.filePath(QStringLiteral("runtime"))));
+        QVERIFY(QFile::setPermissions(m_home.filePath(QStringLiteral("runtime")),
+                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        m_server.setHandler([](const oxle::test::RecordedRequest &) { return CannedResponse::json(200, "[]"); });
+
+        // The panel must get past the window manager's focus-stealing prevention, as on a desktop.
+        // It takes over from one an earlier test may have left behind, and is started again should it leave.
+        m_windowManager.setProgram(QStringLiteral("openbox"));
+        m_windowManager.setArguments({QStringLiteral("--sm-disable"), QStringLiteral("--replace")});
+        m_windowManager.setStandardOutputFile(QProcess::nullDevice());
+        m_windowManager.setStandardErrorFile(QProcess::nullDevice());
+        const auto windowManagerAnswers = [this] {
+            if (m_windowManager.state() == QProcess::NotRunning)
+                m_windowManager.start();
+            QProcess probe;
+            probe.start(QStringLiteral("xdotool"), {QStringLiteral("get_desktop")});
+            return probe.waitForFinished(3000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0
+                && m_windowManager.state() == QProcess::Running;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(windowManagerAnswers(), 20000);
+    }
+
+    void cleanupTestCase()
+    {
+        m_windowManager.terminate();
+        m_windowManager.waitForFinished(5000);
+    }
+
+    void cleanup()
+    {
+        for (QProcess *process : {&m_instance, &m_watcher}) {
+            if (process->state() != QProcess::NotRunning) {
+                process->terminate();
+                if (!process->waitForFinished(5000))
+                    process->kill();
+            }
+        }
+    }
+
+    // Without a tray the user would not see that oxle runs: its main window opens. The other windows answer
+    // to later commands.
+    void withoutATrayTheMainWindowOpens()
+    {
+        QVERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(watcherName));
+        startInstance();
+        QTRY_VERIFY_WITH_TIMEOUT(windowShown(QStringLiteral("oxle")), 10000);
+
+        QCOMPARE(oxle({QStringLiteral("--settings")}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(windowShown(QStringLiteral("oxle Settings")), 10000);
+        quitInstance();
+    }
+
+    // With a tray the instance starts silently in it; the capture key opens the panel from anywhere, also
+    // with Num Lock on, and `oxle --capture` reaches the running instance.
+    void inTheTrayTheKeysOpenThePanel()
+    {
+        m_watcher.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_watcher.start(QStringLiteral("/usr/bin/python3"),
+                        {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),
+                         QStringLiteral(OXLE_WATCHER_TEMPLATE)});
+        QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->isServiceRegistered(watcherName), 10000);
+
+        startInstance();
+        QTRY_COMPARE_WITH_TIMEOUT(registeredItems().size(), 1, 10000);
+        QTest::qWait(500);
+        QVERIFY(!windowShown(QStringLiteral("oxle")));
+        QVERIFY(!windowShown(QStringLiteral("Add to oxle")));
+
+        const QString panel = QStringLiteral("Add to oxle");
+        xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+u")});
+        QTRY_VERIFY_WITH_TIMEOUT(windowShown(panel), 10000);
+        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        QTRY_VERIFY_WITH_TIMEOUT(!windowShown(panel), 10000);
+
+        xdotool({QStringLiteral("key"), QStringLiteral("Num_Lock")});
+        xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+u")});
+        xdotool({QStringLiteral("key"), QStringLiteral("Num_Lock")});
+        QTRY_VERIFY_WITH_TIMEOUT(windowShown(panel), 10000);
+        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        QTRY_VERIFY_WITH_TIMEOUT(!windowShown(panel), 10000);
+
+        QCOMPARE(oxle({QStringLiteral("--capture")}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(windowShown(panel), 10000);
+        quitInstance();
+    }
+};
+
+QTEST_GUILESS_MAIN(TrayInstanceTest)
+#include "TrayInstanceTest.moc"
