@@ -2,6 +2,7 @@
 
 #include "AuthStore.h"
 #include "Jwt.h"
+#include "Logging.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -153,9 +154,14 @@ void signInAndRedirect(httplib::Response &res, Context &ctx, const QString &emai
     AuthStore store(ctx);
     const AuthStore::Issued issued = store.signIn(email, provider);
     if (issued.failure != AuthStore::Failure::None) {
+        qCWarning(lcBackendAuth) << "sign-in with" << provider << "failed in the database";
         sendAuthError(res, 500, "unexpected_failure", "The account could not be signed in.");
         return;
     }
+    // The redirect's fragment carries the tokens: only where it leads is logged, without query and fragment.
+    qCInfo(lcBackendAuth).noquote() << "signed in" << issued.user.value("id").toString() << "with" << provider
+                                    << "redirecting to"
+                                    << target.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment).toString();
     // The provider's own token has no meaning locally; an opaque random value stands in for it.
     const std::map<QString, QString> fields = {
         {"access_token", QString::fromLatin1(issued.accessToken)},
@@ -330,18 +336,23 @@ void registerAuthRoutes(httplib::Server &server, Context &context)
         AuthStore store(ctx);
         const AuthStore::Issued issued =
             store.refresh(token.isString() ? token.toString() : QString());
+        // Neither the presented refresh token nor the issued pair is logged.
         switch (issued.failure) {
         case AuthStore::Failure::None:
+            qCDebug(lcBackendAuth).noquote() << "session refreshed for" << issued.user.value("id").toString();
             sendSession(res, issued);
             return;
         case AuthStore::Failure::TokenNotFound:
         case AuthStore::Failure::UserNotFound:
+            qCInfo(lcBackendAuth) << "refresh refused: unknown refresh token";
             sendAuthError(res, 400, "refresh_token_not_found", "Invalid Refresh Token: Refresh Token Not Found");
             return;
         case AuthStore::Failure::TokenAlreadyUsed:
+            qCInfo(lcBackendAuth) << "refresh refused: the refresh token was already used";
             sendAuthError(res, 400, "refresh_token_already_used", "Invalid Refresh Token: Already Used");
             return;
         case AuthStore::Failure::Database:
+            qCWarning(lcBackendAuth) << "refresh failed in the database";
             sendAuthError(res, 500, "unexpected_failure", "The session could not be refreshed.");
             return;
         }

@@ -2,6 +2,7 @@
 
 #include "DbPool.h"
 #include "Jwt.h"
+#include "PgResult.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -10,7 +11,6 @@
 
 #include <libpq-fe.h>
 
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -18,23 +18,17 @@ namespace oxle::backend {
 
 namespace {
 
-using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
+using Result = PgResult;
 
 // One transaction as service_role on a leased connection; rolled back unless committed. Any failed
 // statement marks it failed, after which every further call is a no-op answering an empty result.
 class Tx
 {
 public:
-    explicit Tx(DbPool *pool) : m_lease(pool->acquire())
+    explicit Tx(DbPool *pool) : m_lease(pool->acquire()), m_tx(m_lease.get())
     {
-        m_ok = m_lease.get() != nullptr;
-        m_ok = m_ok && exec("begin") && exec("select set_config('role', 'service_role', true)")
-            && exec("set local timezone to 'UTC'");
-    }
-    ~Tx()
-    {
-        if (m_lease.get() && !m_committed)
-            PQclear(PQexec(m_lease.get(), "rollback"));
+        m_ok = m_tx.ok();
+        m_ok = m_ok && exec("select set_config('role', 'service_role', true)") && exec("set local timezone to 'UTC'");
     }
 
     bool ok() const { return m_ok; }
@@ -42,35 +36,28 @@ public:
     Result query(const char *sql, const std::vector<QByteArray> &params = {})
     {
         if (!m_ok)
-            return Result(nullptr, &PQclear);
-        std::vector<const char *> values;
-        values.reserve(params.size());
-        for (const QByteArray &p : params)
-            values.push_back(p.isNull() ? nullptr : p.constData());
-        Result res(PQexecParams(m_lease.get(), sql, int(values.size()), nullptr, values.data(), nullptr, nullptr, 0),
-                   &PQclear);
-        const ExecStatusType status = res ? PQresultStatus(res.get()) : PGRES_FATAL_ERROR;
-        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+            return Result();
+        Result res = pgExec(m_lease.get(), sql, params);
+        if (!res.ok()) {
             m_ok = false;
-            return Result(nullptr, &PQclear);
+            return Result();
         }
         return res;
     }
 
-    bool exec(const char *sql, const std::vector<QByteArray> &params = {}) { return query(sql, params) != nullptr; }
+    bool exec(const char *sql, const std::vector<QByteArray> &params = {}) { return bool(query(sql, params)); }
 
     bool commit()
     {
-        if (!m_ok)
-            return false;
-        m_committed = exec("commit");
-        return m_committed;
+        m_ok = m_ok && m_tx.commit().ok();
+        return m_ok;
     }
 
 private:
+    // Declared in this order so that the rollback runs before the connection goes back to the pool.
     DbPool::Lease m_lease;
+    PgTransaction m_tx;
     bool m_ok = false;
-    bool m_committed = false;
 };
 
 QString text(const Result &res, int row, int col)

@@ -1,5 +1,7 @@
 #include "DbPool.h"
 
+#include "PgResult.h"
+
 namespace oxle::backend {
 
 DbPool::DbPool(std::string conninfo, int size) : m_conninfo(std::move(conninfo)), m_free(size < 1 ? 1 : size) {}
@@ -54,10 +56,8 @@ void DbPool::release(PGconn *conn)
     if (conn) {
         // A connection left inside a transaction (a request that failed half-way) must not carry its role
         // or claims into the next request; roll it back, and drop it when that does not bring it back to idle.
-        if (PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) != PQTRANS_IDLE) {
-            PGresult *res = PQexec(conn, "ROLLBACK");
-            PQclear(res);
-        }
+        if (PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) != PQTRANS_IDLE)
+            pgExec(conn, "ROLLBACK");
         if (PQstatus(conn) != CONNECTION_OK || PQtransactionStatus(conn) != PQTRANS_IDLE) {
             PQfinish(conn);
             conn = nullptr;

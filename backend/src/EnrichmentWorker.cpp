@@ -1,6 +1,8 @@
 #include "EnrichmentWorker.h"
 
 #include "DbPool.h"
+#include "Logging.h"
+#include "PgResult.h"
 
 #include <QRegularExpression>
 
@@ -13,7 +15,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <memory>
 #include <vector>
 
 namespace oxle::backend {
@@ -23,8 +24,6 @@ namespace {
 constexpr int kBatchSize = 20;
 constexpr int kMaxTitleLength = 500;
 constexpr int kMaxThumbnailLength = 2048;
-
-using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
 bool isWebScheme(const QUrl &url)
 {
@@ -92,27 +91,18 @@ QList<QHostAddress> systemResolve(const QString &host)
 }
 
 // Runs one statement in its own transaction as service_role, which row security does not restrict.
-Result runPrivileged(PGconn *conn, const char *sql, const std::vector<QByteArray> &params)
+PgResult runPrivileged(PGconn *conn, const char *sql, const std::vector<QByteArray> &params)
 {
-    Result begin(PQexec(conn, "begin"), &PQclear);
-    Result role(PQexec(conn, "select set_config('role', 'service_role', true)"), &PQclear);
-    if (PQresultStatus(begin.get()) != PGRES_COMMAND_OK || PQresultStatus(role.get()) != PGRES_TUPLES_OK) {
-        PQclear(PQexec(conn, "rollback"));
-        return Result(nullptr, &PQclear);
+    PgTransaction tx(conn);
+    if (!tx.ok() || pgExec(conn, "select set_config('role', 'service_role', true)").status() != PGRES_TUPLES_OK)
+        return PgResult();
+    PgResult res = pgExec(conn, sql, params);
+    if (!res.ok()) {
+        qCWarning(lcBackendEnrichment).noquote() << "database error:" << QString::fromUtf8(PQerrorMessage(conn)).trimmed();
+        return PgResult();
     }
-    std::vector<const char *> values;
-    for (const QByteArray &p : params)
-        values.push_back(p.isNull() ? nullptr : p.constData());
-    Result res(PQexecParams(conn, sql, int(values.size()), nullptr, values.data(), nullptr, nullptr, 0), &PQclear);
-    const ExecStatusType status = PQresultStatus(res.get());
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-        std::fprintf(stderr, "enrichment: database error: %s", PQerrorMessage(conn));
-        PQclear(PQexec(conn, "rollback"));
-        return Result(nullptr, &PQclear);
-    }
-    Result commit(PQexec(conn, "commit"), &PQclear);
-    if (PQresultStatus(commit.get()) != PGRES_COMMAND_OK)
-        return Result(nullptr, &PQclear);
+    if (tx.commit().status() != PGRES_COMMAND_OK)
+        return PgResult();
     return res;
 }
 
@@ -488,14 +478,14 @@ int EnrichmentWorker::processBatch(bool *writeFailed)
         if (!lease.get())
             return 0;
         // Users take turns: everybody's oldest pending row comes before anybody's second one.
-        const Result rows = runPrivileged(lease.get(),
-                                          "select id, url from ("
-                                          "select id, url, created_at, row_number() over "
-                                          "(partition by user_id order by created_at, id) as turn "
-                                          "from public.items where enrichment_status = 'pending' "
-                                          "and deleted_at is null and id <> all($2::text[])) as queue "
-                                          "order by turn, created_at, id limit $1",
-                                          {QByteArray::number(kBatchSize), textArray(waiting)});
+        const PgResult rows = runPrivileged(lease.get(),
+                                            "select id, url from ("
+                                            "select id, url, created_at, row_number() over "
+                                            "(partition by user_id order by created_at, id) as turn "
+                                            "from public.items where enrichment_status = 'pending' "
+                                            "and deleted_at is null and id <> all($2::text[])) as queue "
+                                            "order by turn, created_at, id limit $1",
+                                            {QByteArray::number(kBatchSize), textArray(waiting)});
         for (int row = 0; rows && row < PQntuples(rows.get()); ++row)
             pending.push_back({PQgetvalue(rows.get(), row, 0), QString::fromUtf8(PQgetvalue(rows.get(), row, 1))});
     }
@@ -514,8 +504,7 @@ int EnrichmentWorker::processBatch(bool *writeFailed)
         if (fetch.ok)
             info = extractPageInfo(fetch.body, fetch.finalUrl);
         else if (!m_stopping)
-            std::fprintf(stderr, "enrichment: item %s failed: %s\n", item.id.constData(),
-                         qPrintable(fetch.failure));
+            qCInfo(lcBackendEnrichment).noquote() << "item" << item.id << "failed:" << fetch.failure;
         if (m_stopping && !fetch.ok)
             break; // leave it pending for the next start
 
@@ -525,7 +514,7 @@ int EnrichmentWorker::processBatch(bool *writeFailed)
             break;
         }
         // The title is only filled when the row still has none at this moment.
-        const Result written =
+        const PgResult written =
             runPrivileged(lease.get(),
                           "update public.items set "
                           "title = case when (title is null or btrim(title) = '') and coalesce($2, '') <> '' "
@@ -544,8 +533,8 @@ int EnrichmentWorker::processBatch(bool *writeFailed)
             const auto delay = std::min<std::chrono::seconds>(kLongestRetryDelay,
                                                               kFirstRetryDelay * (1LL << (retry.failures - 1)));
             retry.notBefore = std::chrono::steady_clock::now() + delay;
-            std::fprintf(stderr, "enrichment: item %s could not be stored; next try in %lld s\n",
-                         item.id.constData(), static_cast<long long>(delay.count()));
+            qCInfo(lcBackendEnrichment).noquote() << "item" << item.id << "could not be stored; next try in"
+                                                  << qint64(delay.count()) << "s";
             continue;
         }
         m_retry.erase(item.id);

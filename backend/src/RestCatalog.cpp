@@ -1,5 +1,7 @@
 #include "RestCatalog.h"
 
+#include "PgResult.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -8,15 +10,6 @@ namespace oxle::backend {
 namespace {
 
 constexpr auto kMinReloadInterval = std::chrono::milliseconds(500);
-
-struct Result {
-    explicit Result(PGresult *r) : res(r) {}
-    ~Result() { PQclear(res); }
-    Result(const Result &) = delete;
-    Result &operator=(const Result &) = delete;
-    PGresult *res;
-    bool ok() const { return res && PQresultStatus(res) == PGRES_TUPLES_OK; }
-};
 
 QString text(PGresult *res, int row, int col)
 {
@@ -88,15 +81,15 @@ std::shared_ptr<const TableInfo> RestCatalog::loadTable(PGconn *conn, const QStr
     const QByteArray schema = m_schema.toUtf8();
     const QByteArray rel = name.toUtf8();
     const char *params[] = {schema.constData(), rel.constData()};
-    Result r(PQexecParams(conn, sql, 2, nullptr, params, nullptr, nullptr, 0));
-    if (!r.ok() || PQntuples(r.res) == 0)
+    const PgResult r(PQexecParams(conn, sql, 2, nullptr, params, nullptr, nullptr, 0));
+    if (!r.ok() || PQntuples(r.get()) == 0)
         return nullptr;
     auto info = std::make_shared<TableInfo>();
     info->name = name;
-    for (int i = 0; i < PQntuples(r.res); ++i) {
-        const QString column = text(r.res, i, 0);
+    for (int i = 0; i < PQntuples(r.get()); ++i) {
+        const QString column = text(r.get(), i, 0);
         info->columns.append(column);
-        info->types.insert(column, text(r.res, i, 1));
+        info->types.insert(column, text(r.get(), i, 1));
     }
     static const char *pkSql =
         "select a.attname from pg_catalog.pg_index i "
@@ -105,10 +98,10 @@ std::shared_ptr<const TableInfo> RestCatalog::loadTable(PGconn *conn, const QStr
         "cross join lateral unnest(i.indkey) with ordinality k(attnum, ord) "
         "join pg_catalog.pg_attribute a on a.attrelid = c.oid and a.attnum = k.attnum "
         "where n.nspname = $1 and c.relname = $2 and i.indisprimary order by k.ord";
-    Result pk(PQexecParams(conn, pkSql, 2, nullptr, params, nullptr, nullptr, 0));
+    const PgResult pk(PQexecParams(conn, pkSql, 2, nullptr, params, nullptr, nullptr, 0));
     if (pk.ok()) {
-        for (int i = 0; i < PQntuples(pk.res); ++i)
-            info->primaryKey.append(text(pk.res, i, 0));
+        for (int i = 0; i < PQntuples(pk.get()); ++i)
+            info->primaryKey.append(text(pk.get(), i, 0));
     }
     return info;
 }
@@ -129,18 +122,18 @@ std::shared_ptr<const std::vector<FunctionInfo>> RestCatalog::loadFunctions(PGco
     const QByteArray schema = m_schema.toUtf8();
     const QByteArray fn = name.toUtf8();
     const char *params[] = {schema.constData(), fn.constData()};
-    Result r(PQexecParams(conn, sql, 2, nullptr, params, nullptr, nullptr, 0));
+    const PgResult r(PQexecParams(conn, sql, 2, nullptr, params, nullptr, nullptr, 0));
     if (!r.ok())
         return list;
-    for (int i = 0; i < PQntuples(r.res); ++i) {
+    for (int i = 0; i < PQntuples(r.get()); ++i) {
         FunctionInfo info;
         info.name = name;
-        info.returnsVoid = text(r.res, i, 0) == u"t";
-        info.returnsSet = text(r.res, i, 1) == u"t";
-        const int defaults = text(r.res, i, 2).toInt();
-        const QStringList names = jsonStrings(text(r.res, i, 3));
-        const QStringList modes = jsonStrings(text(r.res, i, 4));
-        const QStringList inputTypes = jsonStrings(text(r.res, i, 5));
+        info.returnsVoid = text(r.get(), i, 0) == u"t";
+        info.returnsSet = text(r.get(), i, 1) == u"t";
+        const int defaults = text(r.get(), i, 2).toInt();
+        const QStringList names = jsonStrings(text(r.get(), i, 3));
+        const QStringList modes = jsonStrings(text(r.get(), i, 4));
+        const QStringList inputTypes = jsonStrings(text(r.get(), i, 5));
         // proargnames covers every argument (OUT ones too) when proargmodes is set; proargtypes only inputs.
         int input = 0;
         for (qsizetype k = 0; input < inputTypes.size(); ++k) {

@@ -1,5 +1,9 @@
 #include "RestQuery.h"
 
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <charconv>
 #include <limits>
 
 namespace oxle::backend {
@@ -248,20 +252,14 @@ std::optional<RestParseError> parseGroupBody(Cursor &cur, LogicNode *node, int d
 
 std::optional<qint64> parseNonNegative(const QString &text)
 {
-    if (text.isEmpty())
+    const QByteArray digits = text.toLatin1();
+    quint64 value = 0;
+    const auto [end, ec] = std::from_chars(digits.cbegin(), digits.cend(), value);
+    if (ec == std::errc::invalid_argument || end != digits.cend())
         return std::nullopt;
-    qint64 value = 0;
-    for (QChar c : text) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        const int digit = c.unicode() - u'0';
-        // Saturate instead of overflowing: a limit or offset this large means "everything" or "nothing".
-        if (value > (std::numeric_limits<qint64>::max() - digit) / 10)
-            value = std::numeric_limits<qint64>::max();
-        else
-            value = value * 10 + digit;
-    }
-    return value;
+    // Saturate instead of overflowing: a limit or offset this large means "everything" or "nothing".
+    constexpr quint64 largest = std::numeric_limits<qint64>::max();
+    return qint64(ec == std::errc::result_out_of_range ? largest : std::min(value, largest));
 }
 
 std::optional<RestParseError> parseSelect(const QString &text, std::vector<SelectItem> *out)
@@ -347,42 +345,10 @@ QByteArray percentDecode(std::string_view text)
 
 bool isValidUtf8(const QByteArray &bytes)
 {
-    const auto *s = reinterpret_cast<const unsigned char *>(bytes.constData());
-    const qsizetype n = bytes.size();
-    qsizetype i = 0;
-    while (i < n) {
-        const unsigned char c = s[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        int len;
-        unsigned int cp;
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-            cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + len > n)
-            return false;
-        for (int k = 1; k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (s[i + k] & 0x3F);
-        }
-        if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-            (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += len;
-    }
-    return true;
+    // Stateless, so that a sequence cut off at the end counts as an error rather than pending input.
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    [[maybe_unused]] const QString decoded = decoder.decode(bytes);
+    return !decoder.hasError();
 }
 
 std::optional<RestParseError> decodeQueryString(std::string_view raw, std::vector<std::pair<QString, QString>> *out)

@@ -2,6 +2,7 @@
 
 #include "DbPool.h"
 #include "Jwt.h"
+#include "PgResult.h"
 #include "RestCatalog.h"
 #include "RestQuery.h"
 #include "RestSql.h"
@@ -109,24 +110,6 @@ ApiError fromPgResult(PGresult *res, PGconn *conn, bool anonymous)
     return e;
 }
 
-class PgResult
-{
-public:
-    explicit PgResult(PGresult *r = nullptr) : m_res(r) {}
-    ~PgResult() { PQclear(m_res); }
-    PgResult(const PgResult &) = delete;
-    PgResult &operator=(const PgResult &) = delete;
-    PGresult *get() const { return m_res; }
-    void reset(PGresult *r)
-    {
-        PQclear(m_res);
-        m_res = r;
-    }
-
-private:
-    PGresult *m_res;
-};
-
 // Column `index` of a statement's row: its text, or `fallback` when the row is shorter or the value is null.
 QByteArray column(const std::vector<std::optional<QByteArray>> &row, std::size_t index, const QByteArray &fallback = {})
 {
@@ -141,24 +124,21 @@ using CommitCheck = std::function<std::optional<ApiError>(const StatementRow &)>
 std::optional<ApiError> runStatement(PGconn *conn, bool readOnly, const Identity &who, const SqlStatement &stmt,
                                      StatementRow *row, const CommitCheck &beforeCommit = {})
 {
-    PgResult res(PQexec(conn, readOnly ? "BEGIN ISOLATION LEVEL READ COMMITTED READ ONLY" : "BEGIN"));
-    if (PQresultStatus(res.get()) != PGRES_COMMAND_OK)
-        return fromPgResult(res.get(), conn, who.anonymous());
+    PgTransaction tx(conn, readOnly ? "BEGIN ISOLATION LEVEL READ COMMITTED READ ONLY" : "BEGIN");
+    if (!tx.ok())
+        return fromPgResult(tx.begun().get(), conn, who.anonymous());
 
-    auto fail = [&](PGresult *r) {
-        ApiError e = fromPgResult(r, conn, who.anonymous());
-        PgResult rollback(PQexec(conn, "ROLLBACK"));
-        return e;
-    };
+    // The error is read before the transaction rolls back on the way out, while the connection still holds it.
+    auto fail = [&](PGresult *r) { return fromPgResult(r, conn, who.anonymous()); };
 
     // Transaction-local settings: they vanish with COMMIT/ROLLBACK, so nothing reaches the next request.
     // The statement timeout keeps a pathological pattern or filter from holding a connection forever.
     const QByteArray role = who.role.toUtf8();
     const char *setParams[] = {role.constData(), who.claimsJson.constData()};
-    res.reset(PQexecParams(conn,
-                           "select set_config('role', $1, true), set_config('request.jwt.claims', $2, true), "
-                           "set_config('statement_timeout', '15s', true)",
-                           2, nullptr, setParams, nullptr, nullptr, 0));
+    PgResult res(PQexecParams(conn,
+                              "select set_config('role', $1, true), set_config('request.jwt.claims', $2, true), "
+                              "set_config('statement_timeout', '15s', true)",
+                              2, nullptr, setParams, nullptr, nullptr, 0));
     if (PQresultStatus(res.get()) != PGRES_TUPLES_OK)
         return fail(res.get());
 
@@ -166,8 +146,8 @@ std::optional<ApiError> runStatement(PGconn *conn, bool readOnly, const Identity
     values.reserve(stmt.params.size());
     for (const auto &p : stmt.params)
         values.push_back(p ? p->constData() : nullptr);
-    res.reset(PQexecParams(conn, stmt.sql.constData(), int(values.size()), nullptr, values.data(), nullptr, nullptr,
-                           0));
+    res = PgResult(
+        PQexecParams(conn, stmt.sql.constData(), int(values.size()), nullptr, values.data(), nullptr, nullptr, 0));
     if (PQresultStatus(res.get()) != PGRES_TUPLES_OK)
         return fail(res.get());
     row->clear();
@@ -180,13 +160,11 @@ std::optional<ApiError> runStatement(PGconn *conn, bool readOnly, const Identity
         }
     }
     if (beforeCommit) {
-        if (auto refused = beforeCommit(*row)) {
-            PgResult rollback(PQexec(conn, "ROLLBACK"));
+        if (auto refused = beforeCommit(*row))
             return refused;
-        }
     }
-    PgResult commit(PQexec(conn, "COMMIT"));
-    if (PQresultStatus(commit.get()) != PGRES_COMMAND_OK)
+    const PgResult commit = tx.commit();
+    if (commit.status() != PGRES_COMMAND_OK)
         return fail(commit.get());
     return std::nullopt;
 }

@@ -2,6 +2,7 @@
 
 #include "Context.h"
 #include "DbPool.h"
+#include "Logging.h"
 #include "RestRoutes.h"
 
 #if __has_include("AuthRoutes.h")
@@ -178,11 +179,11 @@ Options parse(int argc, char **argv, Context &ctx)
         ctx.publicUrl = QStringLiteral("http://%1:%2").arg(host.contains(':') ? '[' + host + ']' : host).arg(o.port);
     }
     if (o.allowRemote && !isLoopbackListenHost(o.host))
-        std::fprintf(stderr, "oxle-backend: WARNING: listening on %s with --allow-remote; anyone who reaches it "
-                             "can sign in without a password\n",
-                     o.host.c_str());
+        qCWarning(oxle::backend::lcBackendAuth).noquote()
+            << "WARNING: listening on" << QString::fromStdString(o.host)
+            << "with --allow-remote; anyone who reaches it can sign in without a password";
     if (ctx.enrichmentAllowLoopback)
-        std::fprintf(stderr, "oxle-backend: enrichment may fetch loopback addresses (--enrichment-allow-loopback)\n");
+        qCWarning(oxle::backend::lcBackendEnrichment) << "may fetch loopback addresses (--enrichment-allow-loopback)";
     if (ctx.siteUrl.isEmpty())
         ctx.siteUrl = ctx.publicUrl;
     return o;
@@ -238,6 +239,7 @@ int main(int argc, char **argv)
         oxle::backend::sendError(res, e);
         return httplib::Server::HandlerResponse::Handled;
     }));
+    oxle::backend::logRequests(server);
     server.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
         oxle::backend::ApiError e;
         e.status = 500;

@@ -1,9 +1,11 @@
 #include "app/InstanceService.h"
 
 #include "app/CallbackBrowserSignIn.h"
+#include "app/Logging.h"
 #include "app/UrlRoute.h"
 #include "core/Account.h"
 #include "core/Errors.h"
+#include "core/Logging.h"
 
 #include <optional>
 
@@ -57,10 +59,15 @@ QCoro::Task<InstanceReply> InstanceService::carryOut(InstanceRequest request, QP
         if (!route)
             co_return InstanceReply{1, {}, QStringLiteral("Ignored an address oxle does not handle.")};
         if (route->kind == UrlRoute::Kind::AuthCallback) {
-            if (!m_browser.deliverCallback(route->url))
+            // The callback's fragment holds the session's tokens.
+            if (!m_browser.deliverCallback(route->url)) {
+                qCInfo(lcApp).noquote() << "sign-in callback" << redactedUrl(route->url) << "ignored: no sign-in is waiting";
                 co_return InstanceReply{0, {}, QStringLiteral("No sign-in is waiting; the address was ignored.")};
+            }
+            qCDebug(lcApp).noquote() << "sign-in callback" << redactedUrl(route->url) << "handed to the waiting sign-in";
             co_return InstanceReply{};
         }
+        qCDebug(lcApp) << "invitation link received"; // the link's path is the invitation's code
         Q_EMIT joinRequested(route->url);
         co_return InstanceReply{};
     }

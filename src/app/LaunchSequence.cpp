@@ -1,14 +1,12 @@
 #include "app/LaunchSequence.h"
 
-#include <QLoggingCategory>
+#include "app/Logging.h"
 
 #include <exception>
 
 namespace oxle {
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcLaunch, "oxle.launch")
 
 void run(const std::function<void()> &step)
 {
@@ -24,9 +22,9 @@ QCoro::Task<void> startTask(std::function<QCoro::Task<void>()> task, const char 
     try {
         co_await task();
     } catch (const std::exception &error) {
-        qCWarning(lcLaunch) << name << "failed:" << error.what();
+        qCWarning(lcApp) << name << "failed:" << error.what();
     } catch (...) {
-        qCWarning(lcLaunch) << name << "failed";
+        qCWarning(lcApp) << name << "failed";
     }
 }
 

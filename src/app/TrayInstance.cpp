@@ -3,6 +3,7 @@
 #include "app/AccountStack.h"
 #include "app/AppShell.h"
 #include "app/CommandLine.h"
+#include "app/Logging.h"
 #include "app/SingleInstance.h"
 
 #include <QApplication>
@@ -65,7 +66,7 @@ int runTrayInstance(int argc, char **argv)
     const bool haveDisplay = !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
         || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
     if (!haveDisplay) {
-        QTextStream(stderr) << "oxle: no display (DISPLAY or WAYLAND_DISPLAY is not set); running without windows.\n";
+        qCWarning(lcApp) << "no display (DISPLAY or WAYLAND_DISPLAY is not set); running without windows";
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     // No shared OpenGL context: asking for one loads the whole graphics driver stack at start (tens of MiB,

@@ -1,12 +1,9 @@
 #include "capture/FrontTabSaver.h"
 
+#include "capture/Logging.h"
 #include "capture/SavePipeline.h"
 
-#include <QLoggingCategory>
-
 namespace oxle::FrontTabSaver {
-
-Q_LOGGING_CATEGORY(lcFrontTab, "oxle.fronttab")
 
 QCoro::Task<Outcome> saveFrontTab(Dependencies deps)
 {
@@ -29,7 +26,7 @@ QCoro::Task<Outcome> saveFrontTab(Dependencies deps)
             = co_await ItemReader::saveLink(deps.transport, session, tab->url, std::nullopt, std::nullopt, tab->title);
         outcome = existed ? Outcome::AlreadySaved : Outcome::Saved;
     } catch (...) {
-        qCDebug(lcFrontTab) << "front tab not saved";
+        qCDebug(lcCapture) << "front tab not saved";
     }
     if (outcome != Outcome::Failed && deps.notifySaved)
         deps.notifySaved(tab->title.isEmpty() ? tab->url : tab->title);

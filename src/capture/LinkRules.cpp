@@ -2,6 +2,9 @@
 
 #include <QRegularExpression>
 
+#include <charconv>
+#include <optional>
+
 namespace oxle::ItemReader {
 
 const QStringList &videoOrShortDomains()
@@ -170,18 +173,24 @@ bool isValidScheme(QStringView scheme)
     return true;
 }
 
+// The value of `text` when it is nothing but ASCII digits (at least one) and fits an unsigned int.
+std::optional<unsigned> decimalValue(QStringView text)
+{
+    const QByteArray digits = text.toLatin1();
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(digits.cbegin(), digits.cend(), value);
+    if (ec != std::errc() || end != digits.cend())
+        return std::nullopt;
+    return value;
+}
+
 bool isDecOctet(QStringView text)
 {
-    if (text.isEmpty() || text.size() > 3)
-        return false;
-    int value = 0;
-    for (const QChar ch : text) {
-        if (!isDigit(ch.unicode()))
-            return false;
-        value = value * 10 + (ch.unicode() - '0');
-    }
     // No leading zeros: "01" is not a dec-octet.
-    return value <= 255 && !(text.size() > 1 && text.front() == u'0');
+    if (text.size() > 3 || (text.size() > 1 && text.front() == u'0'))
+        return false;
+    const std::optional<unsigned> value = decimalValue(text);
+    return value && *value <= 255;
 }
 
 bool isIPv4Address(QStringView text)
@@ -259,16 +268,12 @@ bool isIPvFuture(QStringView text)
 
 bool isValidPort(QStringView port)
 {
-    // The grammar allows any digits; a value beyond 65535 can never name a port, so it is rejected too.
-    int value = 0;
-    for (const QChar ch : port) {
-        if (!isDigit(ch.unicode()))
-            return false;
-        value = value * 10 + (ch.unicode() - '0');
-        if (value > 65535)
-            return false;
-    }
-    return true;
+    // The grammar allows any digits, none included; a value beyond 65535 can never name a port, so it is
+    // rejected too.
+    if (port.isEmpty())
+        return true;
+    const std::optional<unsigned> value = decimalValue(port);
+    return value && *value <= 65535;
 }
 
 bool parseAuthority(QStringView authority, UrlReference &url)

@@ -2,6 +2,7 @@
 
 #include "core/AuthService.h"
 #include "core/Errors.h"
+#include "core/Logging.h"
 #include "core/SessionStore.h"
 
 #include <QDateTime>
@@ -58,6 +59,7 @@ QCoro::Task<void> Account::signIn(QString provider)
 {
     // An error leaves the stores and the published session as they were.
     OxleSession session = co_await m_auth->webAuth(provider);
+    qCInfo(lcSession) << "signed in with" << provider;
     m_store->saveKeychain(session);
     m_store->saveShared(session);
     setSession(std::move(session));
@@ -65,6 +67,7 @@ QCoro::Task<void> Account::signIn(QString provider)
 
 void Account::signOut()
 {
+    qCInfo(lcSession) << "signed out";
     m_store->clearKeychain();
     m_store->clearShared();
     setSession(std::nullopt);
@@ -82,8 +85,11 @@ QCoro::Task<OxleSession> Account::validSession()
     OxleSession fresh = co_await m_auth->refresh(current);
     // Signed out (or signed in as someone else) while the refresh was on its way:
     // storing it would undo that, so the old request's session is dropped.
-    if (!m_session || m_session->userId != current.userId)
+    if (!m_session || m_session->userId != current.userId) {
+        qCDebug(lcSession) << "refreshed session dropped: the account changed meanwhile";
         throw AuthError::noSession();
+    }
+    qCDebug(lcSession) << "session refreshed; it now expires at" << fresh.expiresAt;
     m_store->saveKeychain(fresh);
     m_store->saveShared(fresh);
     setSession(fresh);

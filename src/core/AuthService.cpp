@@ -2,6 +2,7 @@
 
 #include "core/BrowserSignIn.h"
 #include "core/Errors.h"
+#include "core/Logging.h"
 #include "core/Transport.h"
 
 #include <QJsonDocument>
@@ -9,6 +10,7 @@
 #include <QStringDecoder>
 #include <QUrlQuery>
 
+#include <charconv>
 #include <cmath>
 
 namespace oxle {
@@ -20,27 +22,19 @@ const QString expiredText = QStringLiteral("Your session expired. Please sign in
 // Decimal 64-bit integer: optional sign, ASCII digits only, no overflow.
 std::optional<qint64> parseInteger(const QString &text)
 {
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
-        negative = text[i] == QLatin1Char('-');
-        ++i;
+    const QByteArray bytes = text.toLatin1();
+    const char *begin = bytes.cbegin();
+    // std::from_chars takes a '-' but not a '+'; "+-1" stays malformed.
+    if (begin != bytes.cend() && *begin == '+') {
+        ++begin;
+        if (begin != bytes.cend() && *begin == '-')
+            return std::nullopt;
     }
-    if (i == text.size())
+    qint64 value = 0;
+    const auto [end, ec] = std::from_chars(begin, bytes.cend(), value);
+    if (ec != std::errc() || end != bytes.cend())
         return std::nullopt;
-    quint64 magnitude = 0;
-    const quint64 limit = negative ? quint64(std::numeric_limits<qint64>::max()) + 1
-                                   : quint64(std::numeric_limits<qint64>::max());
-    for (; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        const quint64 digit = c - u'0';
-        if (magnitude > (limit - digit) / 10)
-            return std::nullopt;
-        magnitude = magnitude * 10 + digit;
-    }
-    return negative ? qint64(0 - magnitude) : qint64(magnitude);
+    return value;
 }
 
 // A JSON number that is an integer (within 64 bits), as the decoder of the claims sees it.
@@ -78,8 +72,12 @@ QUrl AuthService::authorizeUrl(const QString &provider) const
 QCoro::Task<OxleSession> AuthService::webAuth(QString provider)
 {
     const QUrl callback = co_await m_browser->start(authorizeUrl(provider), callbackScheme);
-    if (callback.isEmpty())
+    if (callback.isEmpty()) {
+        qCDebug(lcAuth) << "sign-in with" << provider << "cancelled";
         throw AuthError::cancelled();
+    }
+    // The fragment holds the tokens: only the address before it is logged.
+    qCDebug(lcAuth).noquote() << "sign-in with" << provider << "returned to" << redactedUrl(callback);
 
     // Only the fragment carries the outcome; the query part is not read.
     const QString fragment = callback.fragment(QUrl::FullyEncoded);
@@ -91,13 +89,16 @@ QCoro::Task<OxleSession> AuthService::webAuth(QString provider)
         if (it != params.constEnd()) {
             QString message = *it;
             message.replace(QLatin1Char('+'), QLatin1Char(' '));
+            qCInfo(lcAuth) << "sign-in with" << provider << "refused by the server";
             throw AuthError::server(message);
         }
     }
     const auto access = params.constFind(QStringLiteral("access_token"));
     const auto refreshToken = params.constFind(QStringLiteral("refresh_token"));
-    if (access == params.constEnd() || refreshToken == params.constEnd())
+    if (access == params.constEnd() || refreshToken == params.constEnd()) {
+        qCInfo(lcAuth) << "sign-in with" << provider << "returned no session";
         throw AuthError::noSession();
+    }
     const auto expires = params.constFind(QStringLiteral("expires_at"));
     co_return makeSession(*access, *refreshToken,
                           expires == params.constEnd() ? std::nullopt : std::optional<QString>(*expires));
@@ -184,17 +185,24 @@ QCoro::Task<OxleSession> AuthService::refresh(OxleSession session)
     // A transfer that broke off is thrown from here as the network failure it is.
     QCoro::Task<HttpResponse> exchange = Transport::exchange(m_network, "POST", std::move(request), body);
     const HttpResponse response = co_await std::move(exchange);
-    if (response.status != 200)
+    // The answer's body is never logged: it echoes or carries tokens.
+    if (response.status != 200) {
+        qCInfo(lcAuth) << "token refresh refused with HTTP" << response.status;
         throw AuthError::server(expiredText);
+    }
 
     const auto document = QJsonDocument::fromJson(response.body);
-    if (!document.isObject())
+    if (!document.isObject()) {
+        qCInfo(lcAuth) << "token refresh answered something other than a JSON object";
         throw AuthError::server(expiredText);
+    }
     const QJsonObject object = document.object();
     const auto access = object.value(QStringLiteral("access_token"));
     const auto refreshToken = object.value(QStringLiteral("refresh_token"));
-    if (!access.isString() || !refreshToken.isString())
+    if (!access.isString() || !refreshToken.isString()) {
+        qCInfo(lcAuth) << "token refresh answered no session";
         throw AuthError::server(expiredText);
+    }
     std::optional<QString> expiresAt;
     if (const auto value = jsonInteger(object.value(QStringLiteral("expires_at"))))
         expiresAt = QString::number(*value);

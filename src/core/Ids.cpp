@@ -2,50 +2,23 @@
 
 #include <QRandomGenerator>
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <limits>
-#include <sys/random.h>
 
 namespace oxle {
 
 static_assert(sizeof(idAlphabet) == 64 + 1, "the id alphabet must have exactly 64 symbols");
 
-namespace {
-
-// Fills the buffer from getrandom(2), retrying interrupted and short reads. Returns false only when the kernel
-// source itself is unavailable (for example ENOSYS under an old seccomp policy).
-bool fillFromKernel(unsigned char *buffer, size_t size)
-{
-    size_t filled = 0;
-    while (filled < size) {
-        const ssize_t n = ::getrandom(buffer + filled, size - filled, 0);
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN)
-                continue;
-            return false;
-        }
-        filled += size_t(n);
-    }
-    return true;
-}
-
-} // namespace
-
 QString makeId()
 {
-    std::array<unsigned char, idLength> bytes {};
-    if (!fillFromKernel(bytes.data(), bytes.size())) {
-        // QRandomGenerator::system() is also a cryptographically secure source (it reads the same kernel pool
-        // through other means when it can), so ids stay unpredictable rather than failing the save.
-        for (unsigned char &byte : bytes)
-            byte = static_cast<unsigned char>(QRandomGenerator::system()->generate());
-    }
+    // QRandomGenerator::system() draws from the kernel's secure source, so ids are unpredictable.
+    std::array<quint32, idLength> words {};
+    QRandomGenerator::system()->fillRange(words.data(), qsizetype(words.size()));
     QString id(idLength, Qt::Uninitialized);
     QChar *out = id.data();
-    for (const unsigned char byte : bytes)
-        *out++ = QLatin1Char(idAlphabet[byte & 63]);
+    for (const quint32 word : words)
+        *out++ = QLatin1Char(idAlphabet[word & 63]);
     return id;
 }
 

@@ -1,11 +1,11 @@
 #include "core/SessionStore.h"
 
 #include "core/Keychain.h"
+#include "core/Logging.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -17,8 +17,6 @@
 namespace oxle {
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcSession, "oxle.session", QtInfoMsg)
 
 // The mirror holds a session and nothing else; anything larger is not ours.
 constexpr qint64 maxMirrorBytes = qint64(64) * 1024;

@@ -1,6 +1,7 @@
 #include "core/Transport.h"
 
 #include "core/Errors.h"
+#include "core/Logging.h"
 
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
@@ -120,14 +121,25 @@ QCoro::Task<HttpResponse> Transport::exchange(QNetworkAccessManager *network, QB
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const QNetworkReply::NetworkError error = reply->error();
-    if (error != QNetworkReply::NoError && !(status.isValid() && isStatusError(error, status.toInt())))
-        throw NetworkError(error, reply->errorString());
+    // The request's headers (the key, the bearer token) and body never reach a log line; its address does
+    // only without query and fragment, and so does the error text, which quotes it.
+    const QUrl url = request.url();
+    if (error != QNetworkReply::NoError && !(status.isValid() && isStatusError(error, status.toInt()))) {
+        const QString text = redactUrlIn(reply->errorString(), url);
+        qCDebug(lcTransport).noquote() << method << redactedUrl(url) << "failed:" << text;
+        throw NetworkError(error, text);
+    }
     if (!status.isValid())
         co_return HttpResponse{}; // an answer, but not an HTTP one
     HttpResponse response{status.toInt(), reply->isOpen() ? reply->readAll() : QByteArray()};
-    if (bodyCutShort(*reply, response.body))
+    if (bodyCutShort(*reply, response.body)) {
+        qCDebug(lcTransport).noquote() << method << redactedUrl(url) << "answer cut short at" << response.body.size()
+                                       << "bytes";
         throw NetworkError(QNetworkReply::RemoteHostClosedError,
                            QStringLiteral("The connection closed before the whole answer arrived."));
+    }
+    if (response.status >= 300)
+        qCDebug(lcTransport).noquote() << method << redactedUrl(url) << "answered" << response.status;
     co_return response;
 }
 

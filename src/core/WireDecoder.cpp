@@ -1,5 +1,6 @@
 #include "core/WireDecoder.h"
 
+#include <charconv>
 #include <limits>
 #include <string>
 
@@ -88,12 +89,9 @@ constexpr const char *rangeReason = "expected an integer in the signed 64-bit ra
 bool magnitude(QByteArrayView digits, quint64 limit, quint64 &out)
 {
     quint64 value = 0;
-    for (const char c : digits) {
-        const quint64 digit = quint64(c - '0');
-        if (value > (limit - digit) / 10)
-            return false;
-        value = value * 10 + digit;
-    }
+    const auto [end, ec] = std::from_chars(digits.begin(), digits.end(), value);
+    if (ec != std::errc() || end != digits.end() || value > limit)
+        return false;
     out = value;
     return true;
 }

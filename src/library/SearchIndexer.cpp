@@ -1,11 +1,10 @@
 #include "library/SearchIndexer.h"
 
-#include <QLoggingCategory>
+#include "library/Logging.h"
+
 #include <QUrl>
 
 namespace oxle {
-
-Q_LOGGING_CATEGORY(lcSearchIndex, "oxle.searchindex")
 
 SearchIndexer::SearchIndexer(SearchIndex &index, Sources sources)
     : m_index(index)
@@ -46,7 +45,7 @@ QCoro::Task<void> SearchIndexer::reindexSpotlight()
     for (const Item &item : std::as_const(items))
         records.append(record(item));
     if (!records.isEmpty() && !m_index.replace(records))
-        qCDebug(lcSearchIndex) << "search index not written";
+        qCDebug(lcLibrary) << "search index not written";
 }
 
 } // namespace oxle

@@ -1,15 +1,13 @@
 #include "reminders/ReminderScheduler.h"
 
 #include "core/Account.h"
+#include "reminders/Logging.h"
 #include "reminders/UserDefaults.h"
 
 #include <QDateTime>
-#include <QLoggingCategory>
 #include <QUuid>
 
 namespace oxle {
-
-Q_LOGGING_CATEGORY(lcReminders, "oxle.reminders")
 
 namespace {
 

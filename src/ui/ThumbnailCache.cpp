@@ -1,11 +1,13 @@
 #include "ui/ThumbnailCache.h"
 
+#include "core/Logging.h"
+#include "ui/Logging.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QFutureWatcher>
 #include <QImage>
 #include <QImageReader>
-#include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkDiskCache>
 #include <QNetworkReply>
@@ -15,8 +17,6 @@
 #include <QTimer>
 #include <QUrl>
 #include <memory>
-
-Q_LOGGING_CATEGORY(lcThumbnails, "oxle.ui.thumbnails", QtWarningMsg)
 
 namespace oxle {
 
@@ -173,7 +173,9 @@ void ThumbnailCache::onReplyFinished(QNetworkReply *reply, const QString &url)
     reply->deleteLater();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (reply->error() != QNetworkReply::NoError || status < 200 || status >= 300) {
-        qCDebug(lcThumbnails) << "thumbnail failed" << status << reply->errorString();
+        // An image address may be a signed one: neither its query nor the error text quoting it is logged.
+        qCDebug(lcUi).noquote() << "thumbnail" << redactedUrl(reply->url()) << "failed: HTTP" << status
+                                << "error" << reply->error();
         finish(url, QImage(), QByteArray(), false);
         return;
     }

@@ -1,6 +1,7 @@
 #include "platform/linux/AtspiFrontTab.h"
 
 #include "platform/linux/LinuxBrowsers.h"
+#include "platform/linux/Logging.h"
 #include "platform/linux/X11ActiveWindow.h"
 
 #include <QCoro/QCoroFuture>
@@ -11,15 +12,12 @@
 #include <QDBusVariant>
 #include <QDeadlineTimer>
 #include <QFuture>
-#include <QLoggingCategory>
 #include <QPointer>
 #include <QPromise>
 #include <atomic>
 #include <memory>
 
 namespace oxle {
-
-Q_LOGGING_CATEGORY(lcAtspi, "oxle.fronttab.atspi")
 
 namespace {
 
@@ -124,7 +122,7 @@ std::optional<QList<QVariant>> AtspiReader::call(const QDBusConnection &connecti
     if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply")
         || reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.Timeout"))
         m_stalled = true;
-    qCDebug(lcAtspi) << method << "failed:" << reply.errorName();
+    qCDebug(lcPlatformLinux) << method << "failed:" << reply.errorName();
     return std::nullopt;
 }
 

@@ -1,16 +1,15 @@
 #include "platform/linux/FreedesktopNotificationCenter.h"
 
+#include "platform/linux/Logging.h"
+
 #include <QCoro/QCoroDBusPendingCall>
 #include <QDBusMessage>
 #include <QDBusPendingReply>
 #include <QDateTime>
-#include <QLoggingCategory>
 #include <QPointer>
 #include <QVariantMap>
 
 namespace oxle {
-
-Q_LOGGING_CATEGORY(lcNotifications, "oxle.notifications")
 
 namespace {
 
@@ -129,7 +128,7 @@ QCoro::Task<void> FreedesktopNotificationCenter::deliver(NotificationRequest req
     if (!self)
         co_return;
     if (reply.isError()) {
-        qCWarning(lcNotifications) << "the desktop did not show a notification:" << reply.error().name()
+        qCWarning(lcPlatformLinux) << "the desktop did not show a notification:" << reply.error().name()
                                    << reply.error().message();
         Q_EMIT delivered(request.identifier, 0);
         co_return;

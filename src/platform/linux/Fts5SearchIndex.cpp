@@ -1,15 +1,14 @@
 #include "platform/linux/Fts5SearchIndex.h"
 
+#include "platform/linux/Logging.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QStandardPaths>
 #include <sqlite3.h>
 
 namespace oxle {
-
-Q_LOGGING_CATEGORY(lcFts5, "oxle.searchindex")
 
 namespace {
 
@@ -94,7 +93,7 @@ bool Fts5SearchIndex::exec(const char *sql)
     char *message = nullptr;
     if (sqlite3_exec(m_db, sql, nullptr, nullptr, &message) == SQLITE_OK)
         return true;
-    qCWarning(lcFts5) << "search index:" << message;
+    qCWarning(lcPlatformLinux) << "search index:" << message;
     sqlite3_free(message);
     return false;
 }
@@ -113,7 +112,7 @@ bool Fts5SearchIndex::open()
     }
     if (sqlite3_open_v2(m_path.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
         != SQLITE_OK) {
-        qCWarning(lcFts5) << "search index: cannot open" << m_path;
+        qCWarning(lcPlatformLinux) << "search index: cannot open" << m_path;
         sqlite3_close(m_db);
         m_db = nullptr;
         return false;
@@ -148,7 +147,7 @@ bool Fts5SearchIndex::replace(const QList<SearchRecord> &records)
     }
     if (ok && exec("COMMIT"))
         return true;
-    qCWarning(lcFts5) << "search index: write failed:" << sqlite3_errmsg(m_db);
+    qCWarning(lcPlatformLinux) << "search index: write failed:" << sqlite3_errmsg(m_db);
     exec("ROLLBACK");
     return false;
 }

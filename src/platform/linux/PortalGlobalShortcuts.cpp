@@ -1,5 +1,7 @@
 #include "platform/linux/PortalGlobalShortcuts.h"
 
+#include "platform/linux/Logging.h"
+
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -8,14 +10,11 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
-#include <QLoggingCategory>
 #include <QSet>
 #include <QTimer>
 #include <utility>
 
 namespace oxle {
-
-Q_LOGGING_CATEGORY(lcPortalShortcuts, "oxle.hotkeys.portal")
 
 namespace {
 
@@ -219,7 +218,7 @@ std::optional<QKeyCombination> PortalGlobalShortcuts::inUse(quint32 id) const
 void PortalGlobalShortcuts::onVersion(bool offered)
 {
     if (!offered) {
-        qCDebug(lcPortalShortcuts) << "the desktop has no global shortcuts portal";
+        qCDebug(lcPlatformLinux) << "the desktop has no global shortcuts portal";
         m_state = State::Unavailable;
         const bool had = !m_wanted.isEmpty();
         m_wanted.clear();
@@ -272,7 +271,7 @@ void PortalGlobalShortcuts::sync()
             ? handle.value<QDBusObjectPath>().path()
             : handle.toString();
         if (response != 0 || m_session.isEmpty()) {
-            qCDebug(lcPortalShortcuts) << "no session, response" << response;
+            qCDebug(lcPlatformLinux) << "no session, response" << response;
             m_session.clear();
             finishBusy();
             return;
@@ -297,7 +296,7 @@ void PortalGlobalShortcuts::bind()
         if (response == 0)
             takeShortcuts(results.value(QStringLiteral("shortcuts")));
         else
-            qCDebug(lcPortalShortcuts) << "shortcuts not bound, response" << response;
+            qCDebug(lcPlatformLinux) << "shortcuts not bound, response" << response;
         finishBusy();
         Q_EMIT availabilityChanged();
     });
@@ -425,5 +424,4 @@ void PortalGlobalShortcuts::onShortcutsChanged(const QDBusMessage &message)
 }
 
 } // namespace oxle
-
 

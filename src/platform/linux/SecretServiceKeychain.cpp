@@ -1,10 +1,8 @@
 #include "platform/linux/SecretServiceKeychain.h"
 
-#include <QLoggingCategory>
+#include "platform/linux/Logging.h"
 
 #include <libsecret/secret.h>
-
-Q_LOGGING_CATEGORY(lcKeychain, "oxle.keychain", QtInfoMsg)
 
 namespace oxle {
 
@@ -28,7 +26,7 @@ const SecretSchema *schema()
 void logError(const char *what, GError *error)
 {
     // The message names the failing call only; it never carries the secret.
-    qCDebug(lcKeychain) << what << "failed:" << (error ? error->message : "unknown");
+    qCDebug(lcPlatformLinux) << what << "failed:" << (error ? error->message : "unknown");
     if (error)
         g_error_free(error);
 }

@@ -1,7 +1,8 @@
 #include "platform/linux/WallClockTimer.h"
 
+#include "platform/linux/Logging.h"
+
 #include <QDateTime>
-#include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <algorithm>
 #include <cerrno>
@@ -11,14 +12,12 @@
 
 namespace oxle {
 
-Q_LOGGING_CATEGORY(lcWallClock, "oxle.wallclock")
-
 WallClockTimer::WallClockTimer(QObject *parent)
     : QObject(parent)
 {
     m_fd = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
     if (m_fd < 0) {
-        qCWarning(lcWallClock) << "timerfd_create failed, falling back to a plain timer:" << std::strerror(errno);
+        qCWarning(lcPlatformLinux) << "timerfd_create failed, falling back to a plain timer:" << std::strerror(errno);
         m_fallback.setSingleShot(true);
         m_fallback.setTimerType(Qt::PreciseTimer);
         connect(&m_fallback, &QTimer::timeout, this, &WallClockTimer::wake);
@@ -49,7 +48,7 @@ void WallClockTimer::arm(qint64 epochMillis)
     spec.it_value.tv_sec = time_t(at / 1000);
     spec.it_value.tv_nsec = long(at % 1000) * 1'000'000L;
     if (::timerfd_settime(m_fd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr) != 0) {
-        qCWarning(lcWallClock) << "timerfd_settime failed:" << std::strerror(errno);
+        qCWarning(lcPlatformLinux) << "timerfd_settime failed:" << std::strerror(errno);
         m_armed = false;
     }
 }

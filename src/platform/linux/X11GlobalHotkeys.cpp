@@ -1,7 +1,8 @@
 #include "platform/linux/X11GlobalHotkeys.h"
 
+#include "platform/linux/Logging.h"
+
 #include <QCoreApplication>
-#include <QLoggingCategory>
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -9,8 +10,6 @@
 #include <xcb/xcb.h>
 
 namespace oxle {
-
-Q_LOGGING_CATEGORY(lcX11Hotkeys, "oxle.hotkeys.x11")
 
 namespace {
 
@@ -220,7 +219,7 @@ bool X11GlobalHotkeys::grab(Grab &grab)
         for (const quint16 variant : variants)
             xcb_ungrab_key(m_connection, keycode, m_root, quint16(*modifiers | variant));
         xcb_flush(m_connection);
-        qCDebug(lcX11Hotkeys) << "keys taken by another client:" << grab.keys;
+        qCDebug(lcPlatformLinux) << "keys taken by another client:" << grab.keys;
         return false;
     }
     grab.keycode = keycode;

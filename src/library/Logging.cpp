@@ -1,0 +1,8 @@
+#include "library/Logging.h"
+
+namespace oxle {
+
+// Debug lines are off unless asked for (QT_LOGGING_RULES="oxle.*.debug=true").
+Q_LOGGING_CATEGORY(lcLibrary, "oxle.library", QtInfoMsg)
+
+} // namespace oxle
