@@ -1,4 +1,5 @@
 #include "platform/linux/X11ActiveWindow.h"
+#include "platform/linux/XcbReply.h"
 
 #include <QByteArray>
 #include <QList>
@@ -11,12 +12,7 @@ namespace oxle {
 
 namespace {
 
-struct FreeDeleter
-{
-    void operator()(void *p) const { std::free(p); } // NOLINT(cppcoreguidelines-no-malloc): xcb replies
-};
-
-template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
+template <typename T> using Reply = XcbReply<T>;
 
 xcb_atom_t intern(xcb_connection_t *connection, const char *name)
 {

@@ -1,4 +1,5 @@
 #include "platform/linux/X11ClipboardText.h"
+#include "platform/linux/XcbReply.h"
 
 #include <QFuture>
 #include <QFutureWatcher>
@@ -21,12 +22,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct FreeDeleter
-{
-    void operator()(void *p) const { std::free(p); } // NOLINT(cppcoreguidelines-no-malloc): xcb replies and events
-};
-
-template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
+template <typename T> using Reply = XcbReply<T>;
 
 struct Disconnect
 {

@@ -1,4 +1,5 @@
 #include "platform/linux/X11GlobalHotkeys.h"
+#include "platform/linux/XcbReply.h"
 
 #include "platform/linux/Logging.h"
 
@@ -13,12 +14,7 @@ namespace oxle {
 
 namespace {
 
-struct FreeDeleter
-{
-    void operator()(void *p) const { std::free(p); } // NOLINT(cppcoreguidelines-no-malloc): xcb replies
-};
-
-template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
+template <typename T> using Reply = XcbReply<T>;
 
 // Keysyms of the modifier keys, from X11/keysymdef.h.
 constexpr quint32 keysymNumLock = 0xff7f;

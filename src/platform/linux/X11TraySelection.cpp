@@ -1,4 +1,5 @@
 #include "platform/linux/X11TraySelection.h"
+#include "platform/linux/XcbReply.h"
 
 #include <QByteArray>
 #include <QSocketNotifier>
@@ -6,18 +7,6 @@
 #include <xcb/xcb.h>
 
 namespace oxle {
-
-namespace {
-
-// xcb hands out replies and events allocated with malloc.
-struct FreeDeleter
-{
-    void operator()(void *pointer) const { std::free(pointer); }
-};
-
-template <typename T> using XcbReply = std::unique_ptr<T, FreeDeleter>;
-
-} // namespace
 
 X11TraySelection::X11TraySelection(QObject *parent)
     : QObject(parent)

@@ -1,4 +1,5 @@
 #include "platform/linux/X11WindowActivation.h"
+#include "platform/linux/XcbReply.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -9,12 +10,7 @@ namespace oxle {
 
 namespace {
 
-struct FreeDeleter
-{
-    void operator()(void *p) const { std::free(p); } // NOLINT(cppcoreguidelines-no-malloc): xcb replies
-};
-
-template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
+template <typename T> using Reply = XcbReply<T>;
 
 xcb_intern_atom_cookie_t internAtom(xcb_connection_t *connection, const char *name)
 {
