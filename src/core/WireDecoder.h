@@ -7,9 +7,12 @@
 // an optional field that is absent or null decodes to none. Bytes that are not JSON (RFC 8259, UTF-8) fail
 // the same way. The first problem met while reading is the one reported.
 //
-// Responses are read in one pass straight into records. Building a QJsonDocument first and walking it costs
-// more than the parse itself (every key and value is copied out of the tree), and list loads of thousands of
-// items are on the path of every window refresh.
+// Responses are read in one pass straight into records with simdjson's On-Demand reader: it validates UTF-8,
+// finds the strings and the structure with SIMD instructions, and leaves every token to be read where it
+// lies. Building a QJsonDocument first and walking it costs more than the parse itself (every key and value
+// is copied out of the tree), and list loads of thousands of items are on the path of every window refresh.
+// What simdjson leaves unchecked (numbers, literals, escapes, nesting depth, what follows the top-level
+// value) is checked here on the token's text, so the whole response is validated, ignored keys included.
 //
 // Integers are decided on the literal's text, never through a double: an integer field accepts any literal
 // whose exact value is an integer in the signed 64-bit range (1500, 1500.0, 15e2, -9223372036854775808) and
@@ -20,8 +23,6 @@
 #include "core/Records.h"
 
 #include <QByteArray>
-#include <QByteArrayView>
-#include <QHash>
 #include <QList>
 #include <QString>
 #include <array>
@@ -46,77 +47,26 @@ template <typename Record> struct Fields;
 
 namespace detail {
 
-// A strict pull reader over JSON text. Every read validates what it consumes; a syntax error throws
-// DecodeError naming the offset. Nesting is limited so hostile input cannot exhaust the stack.
-class JsonReader
-{
-public:
-    enum class Kind { String, Number, Boolean, Null, Array, Object };
+enum class FieldType : quint8 { Text, Integer, Boolean };
 
-    JsonReader(QByteArrayView json, const char *recordName);
-
-    // The kind of the next value, after white space. Throws on a character that starts no value.
-    Kind peekKind();
-    // Consumes `c` after white space; throws if the next character is another one.
-    void expect(char c, const char *what);
-    // Consumes `c` after white space when it is next.
-    bool consumeIf(char c);
-    // After the top-level value: only white space may follow.
-    void expectEnd();
-
-    // The next value must be a string. Keys come back raw (between the quotes) when they hold no escape.
-    QByteArrayView readRawString(bool &hasEscapes);
-    QString readString();
-    static QString decodeRaw(QByteArrayView raw, bool hasEscapes);
-    // The next value must be a number. Answers a reason and consumes nothing when it is not an exact integer
-    // in the signed 64-bit range.
-    const char *readInteger(qint64 &out);
-    bool readBoolean();
-    void readNull();
-    void skipValue();
-
-    // "a string", "the number 1.5", ... for messages; consumes nothing.
-    QString describeNext();
-    [[noreturn]] void syntaxError(const char *what) const;
-
-private:
-    struct NumberToken
-    {
-        qsizetype end;
-        QByteArrayView integerDigits;
-        QByteArrayView fractionDigits;
-        QByteArrayView exponentDigits;
-        bool negative;
-        bool negativeExponent;
-    };
-
-    void skipWhitespace();
-    NumberToken scanNumber() const;
-    qsizetype scanString(bool &hasEscapes) const; // index of the closing quote
-    void skipValue(int depth);
-
-    const char *m_data;
-    qsizetype m_size;
-    qsizetype m_pos = 0;
-    const char *m_recordName;
-};
-
-// Returns nullptr when the value was read into the record, otherwise a short static reason (and the reader
-// still stands before the value).
-template <typename Record> using AssignFn = const char *(*)(Record &, JsonReader &);
-
-template <typename Record> struct FieldSpec
+// One field of a record, with the record type erased: the reader fills the member that `member` points at.
+struct FieldSpec
 {
     std::string_view name; // camelCase
-    bool required;
-    AssignFn<Record> assign;
+    FieldType type;
+    bool optional;
+    void *(*member)(void *record);
 };
 
-template <typename> struct IsOptional : std::false_type
+template <typename T> struct FieldTraits
 {
+    static constexpr bool optional = false;
+    using Stored = T;
 };
-template <typename T> struct IsOptional<std::optional<T>> : std::true_type
+template <typename T> struct FieldTraits<std::optional<T>>
 {
+    static constexpr bool optional = true;
+    using Stored = T;
 };
 
 template <auto Member> struct MemberOf;
@@ -126,99 +76,41 @@ template <typename Record, typename Value, Value Record::*Member> struct MemberO
     using ValueType = Value;
 };
 
-template <typename T> const char *readValue(JsonReader &reader, JsonReader::Kind kind, T &out)
+template <typename T> constexpr FieldType fieldType()
 {
-    if constexpr (std::is_same_v<T, QString>) {
-        if (kind != JsonReader::Kind::String)
-            return "expected a string";
-        out = reader.readString();
-        return nullptr;
-    } else if constexpr (std::is_same_v<T, qint64>) {
-        if (kind != JsonReader::Kind::Number)
-            return "expected an integer";
-        return reader.readInteger(out);
-    } else if constexpr (std::is_same_v<T, bool>) {
-        if (kind != JsonReader::Kind::Boolean)
-            return "expected a boolean";
-        out = reader.readBoolean();
-        return nullptr;
-    } else {
+    if constexpr (std::is_same_v<T, QString>)
+        return FieldType::Text;
+    else if constexpr (std::is_same_v<T, qint64>)
+        return FieldType::Integer;
+    else if constexpr (std::is_same_v<T, bool>)
+        return FieldType::Boolean;
+    else
         static_assert(!sizeof(T), "unsupported record field type");
-    }
 }
 
-template <auto Member> const char *assignMember(typename MemberOf<Member>::RecordType &record, JsonReader &reader)
+template <auto Member> void *memberAddress(void *record)
 {
-    using Value = typename MemberOf<Member>::ValueType;
-    const JsonReader::Kind kind = reader.peekKind();
-    if constexpr (IsOptional<Value>::value) {
-        if (kind == JsonReader::Kind::Null) {
-            reader.readNull();
-            (record.*Member).reset();
-            return nullptr;
-        }
-        typename Value::value_type stored {};
-        if (const char *reason = readValue(reader, kind, stored))
-            return reason;
-        record.*Member = std::move(stored);
-        return nullptr;
-    } else {
-        if (kind == JsonReader::Kind::Null)
-            return "is null";
-        return readValue(reader, kind, record.*Member);
-    }
+    return &(static_cast<typename MemberOf<Member>::RecordType *>(record)->*Member);
 }
 
-template <auto Member> constexpr FieldSpec<typename MemberOf<Member>::RecordType> field(std::string_view camelName)
+template <auto Member> constexpr FieldSpec field(std::string_view camelName)
 {
-    return { camelName, !IsOptional<typename MemberOf<Member>::ValueType>::value, &assignMember<Member> };
+    using Traits = FieldTraits<typename MemberOf<Member>::ValueType>;
+    return { camelName, fieldType<typename Traits::Stored>(), Traits::optional, &memberAddress<Member> };
 }
 
-// Maps each distinct raw key of a response to a field index (-1: ignored). Keys repeat in every object, so
-// each is converted and matched once per response. The objects of one response list their keys in the same
-// order, so the key last seen at each position answers nearly every look-up with one memcmp.
-class KeyCache
+struct RecordTable
 {
-public:
-    template <size_t N, typename Record> explicit KeyCache(const std::array<FieldSpec<Record>, N> &fields)
-    {
-        m_names.reserve(N);
-        for (const auto &spec : fields)
-            m_names.append(spec.name);
-    }
-
-    int fieldIndex(qsizetype position, QByteArrayView rawKey, bool hasEscapes)
-    {
-        if (!hasEscapes && position < m_byPosition.size()) {
-            const Slot &slot = m_byPosition.at(position);
-            if (slot.key == rawKey)
-                return slot.field;
-        }
-        return remember(position, rawKey, hasEscapes);
-    }
-
-private:
-    struct Slot
-    {
-        QByteArray key;
-        int field;
-    };
-
-    int remember(qsizetype position, QByteArrayView rawKey, bool hasEscapes);
-    int match(const QString &key) const;
-
-    QList<std::string_view> m_names;
-    QList<Slot> m_byPosition;
-    QHash<QString, int> m_cache;
+    const char *name;
+    const FieldSpec *fields;
+    size_t count;
 };
 
-[[noreturn]] void throwNotAnArray(JsonReader &reader, const char *recordName);
-[[noreturn]] void throwNotAnObject(JsonReader &reader, const char *recordName, qsizetype index);
-[[noreturn]] void throwFieldError(JsonReader &reader, const char *recordName, qsizetype index, std::string_view field,
-    QByteArrayView rawKey, bool hasEscapes, const char *reason);
-[[noreturn]] void throwDuplicateField(
-    const char *recordName, qsizetype index, std::string_view field, QByteArrayView rawKey, bool hasEscapes);
-[[noreturn]] void throwMissingField(const char *recordName, qsizetype index, std::string_view field);
+// Appends a default-constructed record to the list and answers its address.
+using AppendFn = void *(*)(void *list);
+
+// Reads the whole response into `list`, one appended record per element; throws DecodeError.
+void decodeRecords(const QByteArray &json, const RecordTable &table, void *list, AppendFn append);
 
 } // namespace detail
 
@@ -226,62 +118,12 @@ private:
 // is not an array, an element is not an object or a field does not fit its record.
 template <typename Record> QList<Record> decodeArray(const QByteArray &json)
 {
-    using detail::JsonReader;
     constexpr auto &fields = wire::Fields<Record>::fields;
-    constexpr const char *recordName = wire::Fields<Record>::name;
     static_assert(fields.size() <= 32, "the seen-field mask holds 32 fields");
-    constexpr quint32 requiredMask = [] {
-        quint32 mask = 0;
-        for (size_t i = 0; i < fields.size(); ++i)
-            if (fields[i].required)
-                mask |= quint32(1) << i;
-        return mask;
-    }();
-
-    JsonReader reader(json, recordName);
-    if (reader.peekKind() != JsonReader::Kind::Array)
-        detail::throwNotAnArray(reader, recordName);
-    reader.expect('[', "an array");
-    detail::KeyCache keys(fields);
+    static constexpr detail::RecordTable table { wire::Fields<Record>::name, fields.data(), fields.size() };
     QList<Record> records;
-    qsizetype index = 0;
-    if (!reader.consumeIf(']')) {
-        do {
-            if (reader.peekKind() != JsonReader::Kind::Object)
-                detail::throwNotAnObject(reader, recordName, index);
-            reader.expect('{', "an object");
-            Record &record = records.emplaceBack();
-            quint32 seen = 0;
-            if (!reader.consumeIf('}')) {
-                qsizetype position = 0;
-                do {
-                    bool hasEscapes = false;
-                    const QByteArrayView rawKey = reader.readRawString(hasEscapes);
-                    reader.expect(':', "':' after a key");
-                    const int f = keys.fieldIndex(position++, rawKey, hasEscapes);
-                    if (f < 0) {
-                        reader.skipValue();
-                        continue;
-                    }
-                    const quint32 bit = quint32(1) << f;
-                    if (seen & bit)
-                        detail::throwDuplicateField(recordName, index, fields[f].name, rawKey, hasEscapes);
-                    seen |= bit;
-                    if (const char *reason = fields[f].assign(record, reader))
-                        detail::throwFieldError(reader, recordName, index, fields[f].name, rawKey, hasEscapes, reason);
-                } while (reader.consumeIf(','));
-                reader.expect('}', "',' or '}' in an object");
-            }
-            if ((seen & requiredMask) != requiredMask) {
-                for (size_t i = 0; i < fields.size(); ++i)
-                    if (fields[i].required && !(seen & (quint32(1) << i)))
-                        detail::throwMissingField(recordName, index, fields[i].name);
-            }
-            ++index;
-        } while (reader.consumeIf(','));
-        reader.expect(']', "',' or ']' in the array");
-    }
-    reader.expectEnd();
+    detail::decodeRecords(json, table, &records,
+        [](void *list) -> void * { return &static_cast<QList<Record> *>(list)->emplaceBack(); });
     return records;
 }
 
