@@ -2,6 +2,7 @@
 // with and without a tray on the session bus, driven by the global keys and by later `oxle` commands.
 
 #include "support/RecordingServer.h"
+#include "support/TestWindowManager.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -45,7 +46,7 @@ class TrayInstanceTest : public QObject
     RecordingServer m_server;
     QProcess m_instance;
     QProcess m_watcher;
-    QProcess m_windowManager;
+    oxle::test::TestWindowManager m_windowManager;
 
     QProcessEnvironment environment() const
     {
@@ -125,27 +126,10 @@ private Q_SLOTS:
         m_server.setHandler([](const oxle::test::RecordedRequest &) { return CannedResponse::json(200, "[]"); });
 
         // The panel must get past the window manager's focus-stealing prevention, as on a desktop.
-        // It takes over from one an earlier test may have left behind, and is started again should it leave.
-        m_windowManager.setProgram(QStringLiteral("openbox"));
-        m_windowManager.setArguments({QStringLiteral("--sm-disable"), QStringLiteral("--replace")});
-        m_windowManager.setStandardOutputFile(QProcess::nullDevice());
-        m_windowManager.setStandardErrorFile(QProcess::nullDevice());
-        const auto windowManagerAnswers = [this] {
-            if (m_windowManager.state() == QProcess::NotRunning)
-                m_windowManager.start();
-            QProcess probe;
-            probe.start(QStringLiteral("xdotool"), {QStringLiteral("get_desktop")});
-            return probe.waitForFinished(3000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0
-                && m_windowManager.state() == QProcess::Running;
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(windowManagerAnswers(), 20000);
+        QVERIFY2(m_windowManager.start(), "no window manager came up");
     }
 
-    void cleanupTestCase()
-    {
-        m_windowManager.terminate();
-        m_windowManager.waitForFinished(5000);
-    }
+    void cleanupTestCase() { m_windowManager.stop(); }
 
     void cleanup()
     {

@@ -1,6 +1,7 @@
 #include "platform/linux/AtspiFrontTab.h"
 #include "support/CoroTest.h"
 #include "support/RecordingServer.h"
+#include "support/TestWindowManager.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -83,7 +84,7 @@ class AtspiFrontTabBrowserTest : public QObject
 private:
     RecordingServer *m_server = nullptr;
     std::unique_ptr<AtspiFrontTab> m_reader;
-    QProcess m_windowManager;
+    oxle::test::TestWindowManager m_windowManager;
     // Browsers of the current test, each the leader of its own process group.
     std::vector<std::unique_ptr<QProcess>> m_browsers;
     std::vector<std::unique_ptr<QTemporaryDir>> m_profiles;
@@ -248,20 +249,7 @@ private Q_SLOTS:
         setAccessibility(true);
 
         // Without a window manager nothing is "active". One that runs already keeps the display.
-        m_windowManager.setProgram(QStringLiteral("openbox"));
-        m_windowManager.setArguments({ QStringLiteral("--sm-disable") });
-        m_windowManager.setStandardOutputFile(QProcess::nullDevice());
-        m_windowManager.setStandardErrorFile(QProcess::nullDevice());
-        m_windowManager.start();
-        int status = 1;
-        QDeadlineTimer deadline(15'000);
-        while (!deadline.hasExpired()) {
-            runTool(QStringLiteral("xdotool"), { QStringLiteral("get_desktop") }, &status);
-            if (status == 0)
-                break;
-            QTest::qWait(100);
-        }
-        QVERIFY2(status == 0, "no window manager came up");
+        QVERIFY2(m_windowManager.start(), "no window manager came up");
 
         m_reader = std::make_unique<AtspiFrontTab>();
     }
@@ -276,12 +264,7 @@ private Q_SLOTS:
     {
         stopBrowsers();
         m_reader.reset();
-        if (m_windowManager.state() != QProcess::NotRunning) {
-            m_windowManager.terminate();
-            if (!m_windowManager.waitForFinished(5000))
-                m_windowManager.kill();
-            m_windowManager.waitForFinished(5000);
-        }
+        m_windowManager.stop();
     }
 
     void readsTheShownTab_data()

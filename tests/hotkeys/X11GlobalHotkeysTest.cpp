@@ -1,6 +1,7 @@
 #include "platform/linux/X11GlobalHotkeys.h"
 #include "ui/GlobalHotkeysFactory.h"
 #include "ui/X11Activation.h"
+#include "support/TestWindowManager.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -186,7 +187,7 @@ class X11GlobalHotkeysTest : public QObject
 
 private:
     std::unique_ptr<GlobalHotkeys> m_hotkeys;
-    QProcess m_windowManager;
+    oxle::test::TestWindowManager m_windowManager;
 
     void press(const QString &keys) { QCOMPARE(xdotool({ QStringLiteral("key"), keys }), 0); }
 
@@ -209,25 +210,12 @@ private Q_SLOTS:
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
 
         // Focus-stealing prevention is the window manager's; the keys themselves need none.
-        m_windowManager.setProgram(QStringLiteral("openbox"));
-        m_windowManager.setArguments({ QStringLiteral("--sm-disable") });
-        m_windowManager.setStandardOutputFile(QProcess::nullDevice());
-        m_windowManager.setStandardErrorFile(QProcess::nullDevice());
-        m_windowManager.start();
-        int status = 1;
-        QDeadlineTimer deadline(15'000);
-        while (!deadline.hasExpired() && (status = xdotool({ QStringLiteral("get_desktop") })) != 0)
-            QTest::qWait(100);
-        QVERIFY2(status == 0, "no window manager came up");
+        QVERIFY2(m_windowManager.start(), "no window manager came up");
     }
 
     void cleanupTestCase()
     {
-        if (m_windowManager.state() != QProcess::NotRunning) {
-            m_windowManager.terminate();
-            if (!m_windowManager.waitForFinished(5000))
-                m_windowManager.kill();
-        }
+        m_windowManager.stop();
     }
 
     void init()
