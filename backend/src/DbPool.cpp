@@ -31,12 +31,17 @@ DbPool::Lease DbPool::acquire()
     PGconn *conn = nullptr;
     {
         std::unique_lock lock(m_mutex);
-        m_available.wait(lock, [this] { return m_free > 0; });
+        const unsigned long long ticket = m_nextTicket++;
+        m_available.wait(lock, [this, ticket] { return m_free > 0 && m_serving == ticket; });
+        ++m_serving;
         --m_free;
         if (!m_idle.empty()) {
             conn = m_idle.back();
             m_idle.pop_back();
         }
+        // The next ticket may be able to go at once.
+        if (m_free > 0)
+            m_available.notify_all();
     }
     // Connecting or resetting happens outside the lock so that one slow connect does not stall the others.
     if (!conn) {
@@ -69,7 +74,8 @@ void DbPool::release(PGconn *conn)
             m_idle.push_back(conn);
         ++m_free;
     }
-    m_available.notify_one();
+    // Every waiter checks whether its ticket is next; there are never more of them than request threads.
+    m_available.notify_all();
 }
 
 }

@@ -10,7 +10,9 @@
 namespace oxle::backend {
 
 // A fixed set of libpq connections shared by the request threads. Connections are opened lazily, so the
-// server starts even while the database is still coming up; acquire() blocks until one is free.
+// server starts even while the database is still coming up; acquire() blocks until one is free. Waiting
+// requests are served in arrival order: otherwise a thread that just released a connection can take it back
+// ahead of the others again and again, and an unlucky request waits for many others' turns.
 class DbPool
 {
 public:
@@ -47,6 +49,8 @@ private:
     std::condition_variable m_available;
     std::vector<PGconn *> m_idle;
     int m_free; // slots not leased (idle connections plus not yet opened ones)
+    unsigned long long m_nextTicket = 0; // handed to each acquire() in arrival order
+    unsigned long long m_serving = 0;    // the ticket whose turn it is
 };
 
 }

@@ -45,6 +45,18 @@ PgResult pgExec(PGconn *conn, const char *sql);
 // Text parameters; a null QByteArray is passed as SQL NULL.
 PgResult pgExec(PGconn *conn, const char *sql, const std::vector<QByteArray> &params);
 
+// One statement of a pipeline: its text and its text parameters (a null pointer is SQL NULL).
+struct PgStep {
+    const char *sql = nullptr;
+    std::vector<const char *> params;
+};
+
+// Sends every step at once and waits for all their answers: one round trip to the database instead of one per
+// statement. The answers come back in order, one per step; the steps after a failed one are skipped by the
+// database and answer PGRES_PIPELINE_ABORTED. When the pipeline could not be sent or read (a broken
+// connection), the steps without an answer hold a null result, whose error is in PQerrorMessage(conn).
+std::vector<PgResult> pgPipeline(PGconn *conn, const std::vector<PgStep> &steps);
+
 // A transaction on `conn`, begun by `beginSql`. It is rolled back when it goes out of scope without a
 // successful commit(), so an early return cannot leave the connection inside it.
 class PgTransaction

@@ -121,51 +121,69 @@ using StatementRow = std::vector<std::optional<QByteArray>>;
 using CommitCheck = std::function<std::optional<ApiError>(const StatementRow &)>;
 
 // Runs `stmt` in one transaction as `who`. The statement must answer one row; its text values land in `row`.
+// The transaction's statements go out as one pipeline, so a request waits for the database once: BEGIN, the
+// settings, the statement and, unless `beforeCommit` has to see the row first, COMMIT. A read-only transaction
+// changes nothing, so committing it before the check is the same as rolling it back after a refusal.
 std::optional<ApiError> runStatement(PGconn *conn, bool readOnly, const Identity &who, const SqlStatement &stmt,
                                      StatementRow *row, const CommitCheck &beforeCommit = {})
 {
-    PgTransaction tx(conn, readOnly ? "BEGIN ISOLATION LEVEL READ COMMITTED READ ONLY" : "BEGIN");
-    if (!tx.ok())
-        return fromPgResult(tx.begun().get(), conn, who.anonymous());
-
-    // The error is read before the transaction rolls back on the way out, while the connection still holds it.
-    auto fail = [&](PGresult *r) { return fromPgResult(r, conn, who.anonymous()); };
+    // Whatever way this returns, the connection leaves the transaction: a failed or refused one is rolled back.
+    struct RollbackGuard {
+        PGconn *conn;
+        explicit RollbackGuard(PGconn *c) : conn(c) {}
+        RollbackGuard(const RollbackGuard &) = delete;
+        RollbackGuard &operator=(const RollbackGuard &) = delete;
+        ~RollbackGuard()
+        {
+            const PGTransactionStatusType status = PQtransactionStatus(conn);
+            if (status == PQTRANS_INTRANS || status == PQTRANS_INERROR)
+                pgExec(conn, "rollback");
+        }
+    } guard(conn);
 
     // Transaction-local settings: they vanish with COMMIT/ROLLBACK, so nothing reaches the next request.
     // The statement timeout keeps a pathological pattern or filter from holding a connection forever.
     const QByteArray role = who.role.toUtf8();
-    const char *setParams[] = {role.constData(), who.claimsJson.constData()};
-    PgResult res(PQexecParams(conn,
-                              "select set_config('role', $1, true), set_config('request.jwt.claims', $2, true), "
-                              "set_config('statement_timeout', '15s', true)",
-                              2, nullptr, setParams, nullptr, nullptr, 0));
-    if (PQresultStatus(res.get()) != PGRES_TUPLES_OK)
-        return fail(res.get());
-
     std::vector<const char *> values;
     values.reserve(stmt.params.size());
     for (const auto &p : stmt.params)
         values.push_back(p ? p->constData() : nullptr);
-    res = PgResult(
-        PQexecParams(conn, stmt.sql.constData(), int(values.size()), nullptr, values.data(), nullptr, nullptr, 0));
-    if (PQresultStatus(res.get()) != PGRES_TUPLES_OK)
-        return fail(res.get());
+    const bool commitWithStatement = readOnly || !beforeCommit;
+    std::vector<PgStep> steps = {
+        {readOnly ? "BEGIN ISOLATION LEVEL READ COMMITTED READ ONLY" : "BEGIN", {}},
+        {"select set_config('role', $1, true), set_config('request.jwt.claims', $2, true), "
+         "set_config('statement_timeout', '15s', true)",
+         {role.constData(), who.claimsJson.constData()}},
+        {stmt.sql.constData(), std::move(values)},
+    };
+    if (commitWithStatement)
+        steps.push_back({"commit", {}});
+    const std::vector<PgResult> results = pgPipeline(conn, steps);
+
+    // The first step that did not succeed explains the failure; the ones after it were skipped.
+    for (const PgResult &res : results) {
+        if (!res.ok())
+            return fromPgResult(res.get(), conn, who.anonymous());
+    }
+    PGresult *answer = results[2].get();
     row->clear();
-    if (PQntuples(res.get()) > 0) {
-        for (int c = 0; c < PQnfields(res.get()); ++c) {
-            if (PQgetisnull(res.get(), 0, c))
+    if (PQntuples(answer) > 0) {
+        for (int c = 0; c < PQnfields(answer); ++c) {
+            if (PQgetisnull(answer, 0, c))
                 row->push_back(std::nullopt);
             else
-                row->push_back(QByteArray(PQgetvalue(res.get(), 0, c), PQgetlength(res.get(), 0, c)));
+                row->push_back(QByteArray(PQgetvalue(answer, 0, c), PQgetlength(answer, 0, c)));
         }
     }
     if (beforeCommit) {
         if (auto refused = beforeCommit(*row))
             return refused;
     }
-    const PgResult commit = tx.commit();
-    if (commit.status() != PGRES_COMMAND_OK)
-        return fail(commit.get());
+    if (!commitWithStatement) {
+        const PgResult commit = pgExec(conn, "commit");
+        if (commit.status() != PGRES_COMMAND_OK)
+            return fromPgResult(commit.get(), conn, who.anonymous());
+    }
     return std::nullopt;
 }
 
