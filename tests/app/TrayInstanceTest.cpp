@@ -3,6 +3,7 @@
 
 #include "support/RecordingServer.h"
 #include "support/TestWindowManager.h"
+#include "support/DBusMock.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -90,25 +91,12 @@ class TrayInstanceTest : public QObject
         QCOMPARE(m_instance.exitCode(), 0);
     }
 
-    QStringList registeredItems()
+    static QStringList registeredItems()
     {
-        QDBusInterface mock(watcherName, QStringLiteral("/StatusNotifierWatcher"),
-                            QStringLiteral("org.freedesktop.DBus.Mock"));
-        const QDBusMessage reply = mock.call(QStringLiteral("GetMethodCalls"), QStringLiteral("RegisterStatusNotifierItem"));
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-            return {};
         QStringList items;
-        const QDBusArgument calls = reply.arguments().constFirst().value<QDBusArgument>();
-        calls.beginArray();
-        while (!calls.atEnd()) {
-            quint64 time = 0;
-            QVariantList args;
-            calls.beginStructure();
-            calls >> time >> args;
-            calls.endStructure();
+        for (const QVariantList &args : oxle::test::mockedCalls(watcherName, QStringLiteral("/StatusNotifierWatcher"),
+                                                                QStringLiteral("RegisterStatusNotifierItem")))
             items << (args.isEmpty() ? QString() : args.constFirst().toString());
-        }
-        calls.endArray();
         return items;
     }
 

@@ -6,6 +6,7 @@
 #include "reminders/ReminderScheduler.h"
 #include "support/CoroTest.h"
 #include "support/RecordingServer.h"
+#include "support/DBusMock.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -37,33 +38,15 @@ public:
 
 QDBusMessage mockCall(const QString &method, const QVariantList &args = {})
 {
-    QDBusMessage message = QDBusMessage::createMethodCall(FreedesktopNotificationCenter::serviceName,
-        FreedesktopNotificationCenter::objectPath, QStringLiteral("org.freedesktop.DBus.Mock"), method);
-    message.setArguments(args);
-    return QDBusConnection::sessionBus().call(message, QDBus::Block, 5000);
+    return oxle::test::mockCall(FreedesktopNotificationCenter::serviceName, FreedesktopNotificationCenter::objectPath,
+                                method, args);
 }
 
 // The arguments of every Notify the mock daemon recorded.
 QList<QVariantList> notifyCalls()
 {
-    QList<QVariantList> result;
-    const QDBusMessage reply = mockCall(QStringLiteral("GetCalls"));
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return result;
-    const QDBusArgument array = reply.arguments().constFirst().value<QDBusArgument>();
-    array.beginArray();
-    while (!array.atEnd()) {
-        quint64 timestamp = 0;
-        QString name;
-        QVariantList args;
-        array.beginStructure();
-        array >> timestamp >> name >> args;
-        array.endStructure();
-        if (name == QLatin1String("Notify"))
-            result.append(args);
-    }
-    array.endArray();
-    return result;
+    return oxle::test::mockedCalls(FreedesktopNotificationCenter::serviceName, FreedesktopNotificationCenter::objectPath,
+                                   QStringLiteral("Notify"));
 }
 
 QStringList bodies(const QList<QVariantList> &calls)

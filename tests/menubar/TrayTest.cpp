@@ -9,6 +9,7 @@
 #include "support/MemoryKeychain.h"
 #include "support/RecordingServer.h"
 #include "menubar/StatusItemController.h"
+#include "support/DBusMock.h"
 
 #include <QAction>
 #include <QApplication>
@@ -35,25 +36,11 @@ const QString watcherName = LinuxTrayHostMonitor::watcherService;
 // The arguments of every RegisterStatusNotifierItem the stand-in watcher received.
 QStringList registeredItems()
 {
-    QDBusMessage message = QDBusMessage::createMethodCall(watcherName, LinuxTrayHostMonitor::watcherPath,
-        QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("GetCalls"));
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(message, QDBus::Block, 5000);
     QStringList items;
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return items;
-    const auto array = reply.arguments().constFirst().value<QDBusArgument>();
-    array.beginArray();
-    while (!array.atEnd()) {
-        quint64 timestamp = 0;
-        QString name;
-        QVariantList args;
-        array.beginStructure();
-        array >> timestamp >> name >> args;
-        array.endStructure();
-        if (name == QLatin1String("RegisterStatusNotifierItem") && !args.isEmpty())
+    for (const QVariantList &args :
+         oxle::test::mockedCalls(watcherName, LinuxTrayHostMonitor::watcherPath, QStringLiteral("RegisterStatusNotifierItem")))
+        if (!args.isEmpty())
             items << args.constFirst().toString();
-    }
-    array.endArray();
     return items;
 }
 

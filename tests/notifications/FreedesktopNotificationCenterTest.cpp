@@ -1,6 +1,7 @@
 #include "platform/linux/FreedesktopNotificationCenter.h"
 
 #include "support/CoroTest.h"
+#include "support/DBusMock.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -17,33 +18,15 @@ namespace {
 
 QDBusMessage mockCall(const QString &method, const QVariantList &args = {})
 {
-    QDBusMessage message = QDBusMessage::createMethodCall(FreedesktopNotificationCenter::serviceName,
-        FreedesktopNotificationCenter::objectPath, QStringLiteral("org.freedesktop.DBus.Mock"), method);
-    message.setArguments(args);
-    return QDBusConnection::sessionBus().call(message, QDBus::Block, 5000);
+    return oxle::test::mockCall(FreedesktopNotificationCenter::serviceName, FreedesktopNotificationCenter::objectPath,
+                                method, args);
 }
 
-// The arguments of every call of `method` the mock daemon recorded (a(tsav)).
+// The arguments of every call of `method` the mock daemon recorded.
 QList<QVariantList> calls(const QString &method)
 {
-    QList<QVariantList> result;
-    const QDBusMessage reply = mockCall(QStringLiteral("GetCalls"));
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return result;
-    const QDBusArgument array = reply.arguments().constFirst().value<QDBusArgument>();
-    array.beginArray();
-    while (!array.atEnd()) {
-        quint64 timestamp = 0;
-        QString name;
-        QVariantList args;
-        array.beginStructure();
-        array >> timestamp >> name >> args;
-        array.endStructure();
-        if (name == method)
-            result.append(args);
-    }
-    array.endArray();
-    return result;
+    return oxle::test::mockedCalls(FreedesktopNotificationCenter::serviceName, FreedesktopNotificationCenter::objectPath,
+                                   method);
 }
 
 NotificationRequest request(const QString &id, double delay, const QString &body = QStringLiteral("Body"))

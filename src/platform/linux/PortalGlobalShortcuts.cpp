@@ -266,7 +266,7 @@ void PortalGlobalShortcuts::sync()
     options.insert(QStringLiteral("session_handle_token"), nextToken());
     request(QStringLiteral("CreateSession"), { options }, [this](uint response, const QVariantMap &results) {
         const QVariant handle = results.value(QStringLiteral("session_handle"));
-        // The specification says a string; some portals send an object path.
+        // Meant to be a string; some portals send an object path.
         m_session = handle.canConvert<QDBusObjectPath>() && handle.userType() == qMetaTypeId<QDBusObjectPath>()
             ? handle.value<QDBusObjectPath>().path()
             : handle.toString();

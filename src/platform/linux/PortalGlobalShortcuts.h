@@ -38,7 +38,7 @@ public:
 
     // The portal's names: "capture" and "save-tab" for our two keys.
     static QString shortcutId(quint32 id);
-    // The shortcuts specification's trigger text for keys, e.g. "CTRL+ALT+u"; empty when it has no name.
+    // The portal's trigger text for keys, e.g. "CTRL+ALT+u"; empty when it has no name.
     static QString preferredTrigger(QKeyCombination keys);
     // Whether a trigger description shown by the desktop ("Ctrl+Alt+U") names keys.
     static bool describes(const QString &triggerDescription, QKeyCombination keys);
