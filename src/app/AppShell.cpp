@@ -8,12 +8,14 @@
 #include "core/UpdateCheck.h"
 #include "platform/linux/X11ClipboardText.h"
 #include "capture/GlobalHotkeys.h"
+#include "platform/linux/DesktopSearchProviders.h"
 #include "platform/linux/LinuxTrayHostMonitor.h"
 #include "ui/CaptureController.h"
 #include "menubar/StatusItemController.h"
 #include "ui/GlobalHotkeysFactory.h"
 #include "ui/X11Activation.h"
 #include "ui/MainMenuBar.h"
+#include "ui/RootView.h"
 #include "ui/SettingsController.h"
 #include "ui/ThumbnailCache.h"
 #include "ui/UpdateCheckDialog.h"
@@ -115,6 +117,7 @@ void AppShell::launch(std::optional<InstanceRequest::Kind> startRequest)
     steps.reindexSpotlight = [this] { return m_saveTab->reindexSpotlight(); };
     steps.refreshStatusMenu = [this] { return refreshStatusMenu(); };
     runLaunchSequence(steps);
+    startDesktopSearch();
 
     // Without a tray the main window is how the user sees that oxle runs. Whether there is one is known once
     // the session bus has answered.
@@ -170,6 +173,17 @@ void AppShell::createStatusItem()
     commands.onQuit = [this] { quit(); };
     commands.openUrl = [](const QUrl &url) { openInSystemBrowser(url); };
     m_status = std::make_unique<StatusItemController>(m_stack.account, m_transport, commands, m_trayHost.get());
+}
+
+// Saved items in the desktop's search (KRunner, GNOME Shell). Choosing one opens the main window as it was;
+// "more results" opens it searching for what was typed. Without a session bus oxle runs on without them.
+void AppShell::startDesktopSearch()
+{
+    DesktopSearchActions actions;
+    actions.activate = [this](const QString &, quint32 timestamp) { activateMainWindow(timestamp); };
+    actions.launchSearch = [this](const QString &query, quint32 timestamp) { showSearch(query, timestamp); };
+    m_desktopSearch = std::make_unique<DesktopSearchProviders>(std::move(actions));
+    m_desktopSearch->start();
 }
 
 // The tray menu names the global keys that really work.
@@ -237,6 +251,21 @@ void AppShell::showMainWindow()
 {
     m_content->show();
     installMainMenu(m_content->window());
+}
+
+// Asked for from outside our windows: the request's time lets the window past focus-stealing prevention.
+void AppShell::activateMainWindow(quint32 timestamp)
+{
+    showMainWindow();
+    if (timestamp != 0)
+        activateWithTimestamp(m_content->window(), timestamp);
+}
+
+void AppShell::showSearch(const QString &query, quint32 timestamp)
+{
+    activateMainWindow(timestamp);
+    if (ContentWindow *window = m_content->window(); window && window->rootView())
+        window->rootView()->setSearchText(query);
 }
 
 void AppShell::showSettings()
