@@ -54,6 +54,9 @@ function(oxle_install_package_docs package target component)
 endfunction()
 
 set(CPACK_GENERATOR DEB)
+# Files are packed where the build put its paths (the D-Bus service's program, the reader plugin's folder),
+# not under CPack's own default of /usr; a package for Debian is built with the prefix /usr (scripts/package).
+set(CPACK_PACKAGING_INSTALL_PREFIX "${CMAKE_INSTALL_PREFIX}")
 set(CPACK_PACKAGE_NAME oxle)
 set(CPACK_PACKAGE_VENDOR "oxle developers")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <memory>
 #include <pthread.h>
+#include <vector>
 
 namespace oxle::backend {
 
@@ -31,6 +32,8 @@ constexpr const char *kHelp =
     "Fetches titles and preview images for saved links in the database named by CONNINFO (a libpq connection\n"
     "string or URI) until SIGINT or SIGTERM; no HTTP listener, no sign-in. The login role must be a member of\n"
     "service_role, or own public.items, or otherwise read and update every user's rows there.\n"
+    "A password written into CONNINFO can be read by every local user in the process list; keep it in\n"
+    "~/.pgpass (or the file PGPASSFILE names), in PGPASSWORD or in a pg_service.conf entry instead.\n"
     "\n"
     "  --db CONNINFO               the database holding the schema (backend/migrations)\n"
     "  --enrichment-interval-ms N  pause between enrichment passes (default 1000)\n"
@@ -129,6 +132,12 @@ EnrichmentConnInfo parseEnrichmentConnInfo(const std::string &value)
         return info;
     }
     bool timeoutGiven = false, nameGiven = false;
+    // A database host that stops answering in the middle of a query is noticed within about a minute (TCP
+    // keepalives and a limit on unacknowledged data) rather than after the system's TCP timeout of a quarter of
+    // an hour, during which a stop request would wait too.
+    std::vector<std::pair<std::string, std::string>> liveness = {
+        {"keepalives", "1"}, {"keepalives_idle", "30"}, {"keepalives_interval", "10"},
+        {"keepalives_count", "3"}, {"tcp_user_timeout", "60000"}};
     QStringList target;
     for (const PQconninfoOption *o = options.get(); o->keyword; ++o) {
         if (!o->val)
@@ -140,6 +149,7 @@ EnrichmentConnInfo parseEnrichmentConnInfo(const std::string &value)
         if (keyword == "password")
             info.password = o->val;
         timeoutGiven = timeoutGiven || keyword == "connect_timeout";
+        std::erase_if(liveness, [&keyword](const auto &setting) { return setting.first == keyword; });
         nameGiven = nameGiven || keyword == "application_name" || keyword == "fallback_application_name";
         if (keyword == "host" || keyword == "hostaddr" || keyword == "port" || keyword == "dbname"
             || keyword == "user" || keyword == "service")
@@ -150,6 +160,8 @@ EnrichmentConnInfo parseEnrichmentConnInfo(const std::string &value)
         info.conninfo += " connect_timeout='10'";
     if (!nameGiven)
         info.conninfo += " fallback_application_name='oxle-backend enrichment'";
+    for (const auto &[keyword, setting] : liveness)
+        info.conninfo += ' ' + keyword + "='" + setting + '\'';
     info.target = target.isEmpty() ? QStringLiteral("the default database") : target.join(QLatin1Char(' '));
     return info;
 }

@@ -1,4 +1,5 @@
 #include "BackendEnv.h"
+#include "EnrichmentOnly.h"
 #include "LoopbackSite.h"
 
 #include <QCoreApplication>
@@ -271,6 +272,40 @@ private slots:
         QCOMPARE(r.exitCode, exitCode);
         QVERIFY2(r.err.contains(message.toUtf8()), r.err.constData());
         QVERIFY2(!(r.out + r.err).contains("s3cretpw"), r.err.constData());
+    }
+
+    // A database that stops answering mid-query is noticed within a minute, not after the system's TCP
+    // timeout; what the user wrote wins.
+    void connectionNoticesADeadServer_data()
+    {
+        QTest::addColumn<QString>("db");
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("keepalives on") << "dbname=x" << "keepalives" << "1";
+        QTest::newRow("idle after 30 s") << "dbname=x" << "keepalives_idle" << "30";
+        QTest::newRow("unacknowledged data") << "postgresql:///x" << "tcp_user_timeout" << "60000";
+        QTest::newRow("given idle kept") << "dbname=x keepalives_idle=5" << "keepalives_idle" << "5";
+        QTest::newRow("given off kept") << "postgresql:///x?keepalives=0" << "keepalives" << "0";
+    }
+
+    void connectionNoticesADeadServer()
+    {
+        QFETCH(QString, db);
+        QFETCH(QString, keyword);
+        QFETCH(QString, value);
+        const auto info = oxle::backend::parseEnrichmentConnInfo(db.toStdString());
+        QVERIFY2(info.error.isEmpty(), qPrintable(info.error));
+        char *error = nullptr;
+        PQconninfoOption *options = PQconninfoParse(info.conninfo.c_str(), &error);
+        QVERIFY2(options, error);
+        QStringList values;
+        for (const PQconninfoOption *o = options; o->keyword; ++o) {
+            if (o->val && keyword == QLatin1String(o->keyword))
+                values << QString::fromUtf8(o->val);
+        }
+        PQconninfoFree(options);
+        QCOMPARE(values, QStringList{value});
+        QCOMPARE(QString::fromStdString(info.conninfo).count(keyword + QLatin1Char('=')), 1);
     }
 
     void helpListsTheMode()

@@ -392,6 +392,20 @@ private Q_SLOTS:
         QTest::newRow("punctuation only is dropped") << "rust - * \"" << "\"rust\"*";
         QTest::newRow("unicode spaces") << "rust\u00a0async\u3000go" << "\"rust\"* \"async\"* \"go\"*";
         QTest::newRow("two emoji") << "\U0001F980\U0001F980" << QString();
+        QTest::newRow("letters beyond the first plane") << "\U00020000\U00020001" << "\"\U00020000\U00020001\"*";
+        QTest::newRow("a word repeated, in any case") << "Rust rust RUST go" << "\"Rust\"* \"go\"*";
+        // Pasted pages stay cheap: at most 16 words of the first 1,024 characters.
+        QString sixteen;
+        QStringList many;
+        for (int i = 0; i < 5000; ++i)
+            many << QStringLiteral("w%1").arg(i);
+        for (int i = 0; i < 16; ++i)
+            sixteen += QStringLiteral("\"w%1\"*").arg(i) + (i < 15 ? QStringLiteral(" ") : QString());
+        QTest::newRow("thousands of words") << many.join(QLatin1Char(' ')) << sixteen;
+        QTest::newRow("one endless word") << QString(400'000, QLatin1Char('a'))
+                                          << QLatin1Char('"') + QString(1024, QLatin1Char('a')) + QLatin1String("\"*");
+        QTest::newRow("cut between surrogates") << QString(1023, QLatin1Char('a')) + QStringLiteral("\U00020000")
+                                                << QLatin1Char('"') + QString(1023, QLatin1Char('a')) + QLatin1String("\"*");
     }
 
     void matchExpression()

@@ -196,6 +196,19 @@ void PackageTest::holdsFile()
             const QString expected = QStringLiteral("PNG image data, %1 x %1,").arg(size.captured(1));
             QVERIFY2(type.out.startsWith(expected), qPrintable(file + QStringLiteral(": ") + type.out));
         }
+        // A program named by its full path (D-Bus service, entries) is one this package installs there.
+        if (file.endsWith(QLatin1String(".service")) || file.endsWith(QLatin1String(".desktop"))) {
+            QFile entry(path);
+            QVERIFY(entry.open(QIODevice::ReadOnly));
+            const QStringList lines = QString::fromUtf8(entry.readAll()).split(QLatin1Char('\n'));
+            for (const QString &line : lines) {
+                if (!line.startsWith(QLatin1String("Exec=/")) && !line.startsWith(QLatin1String("TryExec=/")))
+                    continue;
+                const QString program = line.section(QLatin1Char('='), 1).section(QLatin1Char(' '), 0, 0);
+                QVERIFY2(QFileInfo(root(package) + program).isExecutable(),
+                         qPrintable(file + QStringLiteral(" starts ") + program + QStringLiteral(", not in the package")));
+            }
+        }
     }
 }
 

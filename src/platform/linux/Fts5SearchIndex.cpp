@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTextBoundaryFinder>
 #include <sqlite3.h>
@@ -14,6 +15,10 @@
 namespace oxle {
 
 namespace {
+
+// Limits of a search typed into the desktop's search field.
+constexpr qsizetype maxQueryLength = 1024;
+constexpr qsizetype maxQueryWords = 16;
 
 // Rows live in a plain table keyed by identifier (so a record is replaced in place); the full-text table
 // mirrors it through triggers, as SQLite's external-content tables expect.
@@ -212,6 +217,13 @@ QString Fts5SearchIndex::matchExpression(const QString &text)
             character = QLatin1Char(' ');
     }
     cleaned = cleaned.simplified(); // every kind of white space, one plain space between words
+    // What someone types into a search field is short; pasted pages are cut, so that the query stays cheap
+    // (the full-text engine's work grows with the square of the number of terms).
+    if (cleaned.size() > maxQueryLength) {
+        cleaned.truncate(maxQueryLength);
+        if (cleaned.back().isHighSurrogate())
+            cleaned.chop(1);
+    }
 
     // Fewer than two characters as the user sees them (an accented letter or an emoji is one) find nothing.
     QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, cleaned);
@@ -224,11 +236,21 @@ QString Fts5SearchIndex::matchExpression(const QString &text)
     // Each word becomes a quoted string with a prefix mark: inside quotes, query syntax (AND, NEAR(, -, :, *,
     // parentheses) is plain text, and a quote is written twice. A word with no letter or digit (a lone "-")
     // holds nothing the index could match and is left out.
+    // The same word twice adds nothing; at most maxQueryWords different ones are kept.
     QStringList terms;
+    QSet<QString> seen;
     const QStringList words = cleaned.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     for (const QString &word : words) {
-        if (std::none_of(word.begin(), word.end(), [](QChar character) { return character.isLetterOrNumber(); }))
+        if (terms.size() == maxQueryWords)
+            break;
+        const QList<uint> codePoints = word.toUcs4(); // letters beyond the first 65,536 code points count too
+        if (std::none_of(codePoints.begin(), codePoints.end(),
+                         [](uint codePoint) { return QChar::isLetterOrNumber(char32_t(codePoint)); }))
             continue;
+        const QString folded = word.toCaseFolded();
+        if (seen.contains(folded))
+            continue;
+        seen.insert(folded);
         QString quoted = word;
         quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
         terms.append(QLatin1Char('"') + quoted + QLatin1String("\"*"));
