@@ -26,7 +26,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <numeric>
 #include <optional>
+
+#include <unistd.h>
 
 using oxle::test::CannedResponse;
 using oxle::test::RecordingServer;
@@ -71,8 +74,25 @@ struct Run
 {
     double shownMs = 0;    // process start to the icon's registration
     double answersMs = 0;  // process start to the first answer of the icon's own D-Bus object
+    double cpuMs = 0;      // processor time of the start and the idle seconds after it, all threads
     double idleMiB = 0;    // proportional set size after the launch settled
 };
+
+// User and system time of the whole process in milliseconds (threads that already ended included), at the
+// kernel's tick resolution.
+double processorMs(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = stat.readAll();
+    // The command name may hold spaces: the fields are counted from the last ')'.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return 0;
+    const double ticks = fields[11].toDouble() + fields[12].toDouble(); // utime, stime
+    return ticks * 1000.0 / double(sysconf(_SC_CLK_TCK));
+}
 
 double proportionalMiB(qint64 pid)
 {
@@ -121,6 +141,7 @@ std::optional<Run> measure(Watcher &watcher, const QString &program, const QProc
         QTimer::singleShot(3000, &settle, &QEventLoop::quit);
         settle.exec();
         run.idleMiB = proportionalMiB(process.processId());
+        run.cpuMs = processorMs(process.processId());
     }
     process.terminate();
     if (!process.waitForFinished(3000)) {
@@ -130,6 +151,11 @@ std::optional<Run> measure(Watcher &watcher, const QString &program, const QProc
     if (!answered)
         return std::nullopt;
     return run;
+}
+
+double mean(const QList<double> &values)
+{
+    return std::accumulate(values.begin(), values.end(), 0.0) / double(values.size());
 }
 
 double median(QList<double> values)
@@ -185,29 +211,37 @@ int main(int argc, char *argv[])
         {"bare Qt tray icon, five entries", QStringLiteral(OXLE_BARE_TRAY_BINARY)},
         {"oxle-tray (signed out)", QStringLiteral(OXLE_TRAY_BINARY)},
     };
-    std::printf("Start until the tray icon is registered / its object answers, and idle memory (PSS);\n"
-                "median of %d runs after one warm-up run each\n",
+    std::printf("Start until the tray icon is registered / its object answers, idle memory (PSS) and processor\n"
+                "time (mean) after 3 s; median of %d rounds, the programs taking turns, after one warm-up run each\n",
                 runs);
-    std::optional<Run> bare;
-    for (const Subject &subject : subjects) {
+    QList<QList<double>> shown(subjects.size()), answers(subjects.size()), cpu(subjects.size()),
+        memory(subjects.size());
+    for (const Subject &subject : subjects)
         measure(watcher, subject.program, env);
-        QList<double> shown, answers, memory;
-        for (int i = 0; i < runs; ++i) {
-            if (const auto run = measure(watcher, subject.program, env)) {
-                shown.append(run->shownMs);
-                answers.append(run->answersMs);
-                memory.append(run->idleMiB);
+    // Turn by turn, so that a load that comes and goes on the machine weighs on both alike.
+    for (int i = 0; i < runs; ++i) {
+        for (qsizetype s = 0; s < subjects.size(); ++s) {
+            if (const auto run = measure(watcher, subjects[s].program, env)) {
+                shown[s].append(run->shownMs);
+                answers[s].append(run->answersMs);
+                cpu[s].append(run->cpuMs);
+                memory[s].append(run->idleMiB);
             }
         }
-        if (shown.isEmpty()) {
-            std::printf("  %-34s failed\n", subject.label);
+    }
+    std::optional<Run> bare;
+    for (qsizetype s = 0; s < subjects.size(); ++s) {
+        if (shown[s].isEmpty()) {
+            std::printf("  %-34s failed\n", subjects[s].label);
             continue;
         }
-        const Run m{median(shown), median(answers), median(memory)};
-        std::printf("  %-34s shown %7.1f ms   answers %7.1f ms   idle %6.1f MiB", subject.label, m.shownMs,
-                    m.answersMs, m.idleMiB);
+        // Processor time comes in clock ticks: its mean, unlike a median, sees differences below one tick.
+        const Run m{median(shown[s]), median(answers[s]), mean(cpu[s]), median(memory[s])};
+        std::printf("  %-34s shown %7.1f ms   answers %7.1f ms   cpu %6.1f ms   idle %6.1f MiB", subjects[s].label,
+                    m.shownMs, m.answersMs, m.cpuMs, m.idleMiB);
         if (bare)
-            std::printf("   x%.2f start, x%.2f memory", m.answersMs / bare->answersMs, m.idleMiB / bare->idleMiB);
+            std::printf("   x%.2f start, x%.2f cpu, x%.2f memory", m.answersMs / bare->answersMs,
+                        bare->cpuMs > 0 ? m.cpuMs / bare->cpuMs : 0.0, m.idleMiB / bare->idleMiB);
         else
             bare = m;
         std::printf("\n");

@@ -6,6 +6,7 @@
 #include "core/Account.h"
 #include "core/AuthService.h"
 #include "core/BackendConfig.h"
+#include "core/PrefetchingKeychain.h"
 #include "core/SessionStore.h"
 #include "platform/linux/PeerCredentials.h"
 #include "platform/linux/SecretServiceKeychain.h"
@@ -22,7 +23,9 @@ struct AccountStack
 
     QNetworkAccessManager network;
     BackendConfig config = BackendConfig::fromEnvironment();
-    SecretServiceKeychain keychain;
+    SecretServiceKeychain secretService;
+    // The running instance reads the session on a worker thread at start; otherwise calls pass straight through.
+    PrefetchingKeychain keychain{secretService};
     SessionStore store{&keychain};
     CallbackBrowserSignIn browser;
     AuthService auth{&network, config, &browser};

@@ -26,6 +26,11 @@
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+
+#include <memory>
+#include <utility>
 
 namespace oxle {
 
@@ -101,8 +106,9 @@ AppShell::~AppShell() = default;
 void AppShell::launch(std::optional<InstanceRequest::Kind> startRequest)
 {
     LaunchSteps steps;
+    // The mirror's copy of the session now; the keychain's, which decides, once the tray is up (below).
     steps.restoreSession = [this] {
-        m_stack.account.restoreSession();
+        m_stack.account.restoreSessionFromMirror();
         // The launch starts its own pass below; later sign-ins and sign-outs start theirs.
         m_sessionReminders.adoptCurrentSession();
     };
@@ -117,34 +123,73 @@ void AppShell::launch(std::optional<InstanceRequest::Kind> startRequest)
     steps.reindexSpotlight = [this] { return m_saveTab->reindexSpotlight(); };
     steps.refreshStatusMenu = [this] { return refreshStatusMenu(); };
     runLaunchSequence(steps);
+    confirmSession();
     startDesktopSearch();
 
-    // Without a tray the main window is how the user sees that oxle runs. Whether there is one is known once
-    // the session bus has answered.
-    if (!startRequest) {
-        const auto showWithoutTray = [this] {
-            if (!m_status->isTrayVisible())
-                showMainWindow();
-        };
-        if (m_trayHost->isSettled())
-            showWithoutTray();
-        else
-            connect(m_trayHost.get(), &LinuxTrayHostMonitor::settled, this, showWithoutTray, Qt::SingleShotConnection);
-    }
+    // The windows open once the keychain has confirmed the session and the mirror is up to date, never with the
+    // mirror's first guess.
+    const auto openWindows = [this, startRequest] {
+        // Without a tray the main window is how the user sees that oxle runs. Whether there is one is known
+        // once the session bus has answered.
+        if (!startRequest) {
+            const auto showWithoutTray = [this] {
+                if (!m_status->isTrayVisible())
+                    showMainWindow();
+            };
+            if (m_trayHost->isSettled())
+                showWithoutTray();
+            else
+                connect(m_trayHost.get(), &LinuxTrayHostMonitor::settled, this, showWithoutTray,
+                        Qt::SingleShotConnection);
+        }
 
-    switch (startRequest.value_or(InstanceRequest::Kind::OpenUrl)) {
-    case InstanceRequest::Kind::Show:
-        showMainWindow();
-        break;
-    case InstanceRequest::Kind::Settings:
-        showSettings();
-        break;
-    case InstanceRequest::Kind::Capture:
-        capture();
-        break;
-    default:
-        break;
+        switch (startRequest.value_or(InstanceRequest::Kind::OpenUrl)) {
+        case InstanceRequest::Kind::Show:
+            showMainWindow();
+            break;
+        case InstanceRequest::Kind::Settings:
+            showSettings();
+            break;
+        case InstanceRequest::Kind::Capture:
+            capture();
+            break;
+        default:
+            break;
+        }
+    };
+    if (m_stack.account.isConfirmingSession())
+        connect(&m_stack.account, &Account::sessionConfirmed, this, openWindows, Qt::SingleShotConnection);
+    else
+        openWindows();
+}
+
+// The Secret Service answers slowly (its session is a key exchange): the keychain is read on a worker thread,
+// and the answer taken here when it is there. The read starts once the tray's host has answered, when the icon
+// is on its way, so that it does not hold the icon up; at the latest after a second.
+void AppShell::confirmSession()
+{
+    auto started = std::make_shared<bool>(false);
+    const auto start = [this, started] {
+        if (std::exchange(*started, true))
+            return;
+        // The application object outlives the keychain's worker; the account may not, hence the guard.
+        QPointer<Account> account(&m_stack.account);
+        m_stack.keychain.prefetch(SessionStore::keychainService, SessionStore::sessionKey, [account] {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [account] {
+                    if (account)
+                        account->confirmRestoredSession();
+                },
+                Qt::QueuedConnection);
+        });
+    };
+    if (m_trayHost->isSettled()) {
+        start();
+        return;
     }
+    connect(m_trayHost.get(), &LinuxTrayHostMonitor::settled, this, start, Qt::SingleShotConnection);
+    QTimer::singleShot(1000, this, start);
 }
 
 std::function<void()> AppShell::checkUpdatesAction()

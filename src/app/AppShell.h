@@ -68,6 +68,7 @@ private:
     void installMainMenu(ContentWindow *window);
     void registerHotkeys();
     void createStatusItem();
+    void confirmSession();
     void startDesktopSearch();
     void activateMainWindow(quint32 timestamp);
     QCoro::Task<void> refreshStatusMenu();

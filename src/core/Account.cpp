@@ -7,6 +7,8 @@
 
 #include <QDateTime>
 
+#include <QCoro/QCoroSignal>
+
 #include <cmath>
 
 namespace oxle {
@@ -45,6 +47,33 @@ void Account::restoreSession()
     setSession(std::move(session));
 }
 
+void Account::restoreSessionFromMirror()
+{
+    m_confirming = true;
+    setSession(m_store->loadShared());
+}
+
+void Account::confirmRestoredSession()
+{
+    if (!m_confirming)
+        return;
+    auto session = m_store->loadKeychain();
+    if (session)
+        m_store->saveShared(*session);
+    // Who is signed in changes only when the two copies differ.
+    if (session != m_session)
+        setSession(std::move(session));
+    endConfirming();
+}
+
+void Account::endConfirming()
+{
+    if (!m_confirming)
+        return;
+    m_confirming = false;
+    Q_EMIT sessionConfirmed();
+}
+
 QCoro::Task<void> Account::signInWithGoogle()
 {
     co_await signIn(QStringLiteral("google"));
@@ -63,6 +92,7 @@ QCoro::Task<void> Account::signIn(QString provider)
     m_store->saveKeychain(session);
     m_store->saveShared(session);
     setSession(std::move(session));
+    endConfirming();
 }
 
 void Account::signOut()
@@ -71,10 +101,14 @@ void Account::signOut()
     m_store->clearKeychain();
     m_store->clearShared();
     setSession(std::nullopt);
+    endConfirming();
 }
 
 QCoro::Task<OxleSession> Account::validSession()
 {
+    // The mirror's copy is only a first guess until the keychain has spoken.
+    if (m_confirming)
+        co_await qCoro(this, &Account::sessionConfirmed);
     if (!m_session)
         throw AuthError::noSession();
     const OxleSession current = *m_session;

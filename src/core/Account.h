@@ -32,6 +32,13 @@ public:
 
     // At launch: reads the keychain copy and mirrors it for the share target and the add command.
     void restoreSession();
+    // The same in two steps, for a launch that should not wait for the keychain: the mirror's copy is taken at
+    // once, then confirmRestoredSession() reads the keychain's, which decides, exactly as restoreSession()
+    // would have. In between, validSession() waits, so no request goes out with a session the keychain no
+    // longer holds; a sign-in or sign-out in between decides instead.
+    void restoreSessionFromMirror();
+    void confirmRestoredSession();
+    bool isConfirmingSession() const { return m_confirming; }
     QCoro::Task<void> signInWithGoogle();
     QCoro::Task<void> signInWithApple();
     QCoro::Task<void> signIn(QString provider);
@@ -41,14 +48,18 @@ public:
 
 Q_SIGNALS:
     void sessionChanged();
+    // The restored session is confirmed (or replaced by a sign-in or sign-out).
+    void sessionConfirmed();
 
 private:
     void setSession(std::optional<OxleSession> session);
+    void endConfirming();
 
     SessionStore *m_store;
     AuthService *m_auth;
     Clock m_clock;
     std::optional<OxleSession> m_session;
+    bool m_confirming = false;
 };
 
 } // namespace oxle

@@ -82,13 +82,19 @@ void ThumbnailCache::setDiskCacheDirectory(const QString &directory)
 {
     delete m_disk;
     m_disk = nullptr;
-    if (directory.isEmpty())
-        return;
+    m_diskDirectory = directory;
+}
+
+QNetworkDiskCache *ThumbnailCache::disk()
+{
+    if (m_disk || m_diskDirectory.isEmpty())
+        return m_disk;
     // The disk cache is used directly rather than installed on the network manager, which also carries the
     // backend's requests: those must never be written to disk.
     m_disk = new QNetworkDiskCache(this);
-    m_disk->setCacheDirectory(directory);
+    m_disk->setCacheDirectory(m_diskDirectory);
     m_disk->setMaximumCacheSize(diskCacheBytes);
+    return m_disk;
 }
 
 void ThumbnailCache::setMemoryLimit(int kilobytes)
@@ -208,8 +214,8 @@ void ThumbnailCache::finish(const QString &url, const QImage &image, const QByte
     --m_active;
     if (image.isNull() && fromDisk) {
         // A damaged file on disk is no verdict on the address: drop it and ask the network.
-        if (m_disk)
-            m_disk->remove(QUrl(url));
+        if (QNetworkDiskCache *cache = disk())
+            cache->remove(QUrl(url));
         start(url);
         return;
     }
@@ -233,23 +239,25 @@ void ThumbnailCache::finish(const QString &url, const QImage &image, const QByte
 
 QByteArray ThumbnailCache::readDisk(const QString &url)
 {
-    if (!m_disk)
+    QNetworkDiskCache *cache = disk();
+    if (!cache)
         return QByteArray();
-    std::unique_ptr<QIODevice> device(m_disk->data(QUrl(url)));
+    std::unique_ptr<QIODevice> device(cache->data(QUrl(url)));
     return device ? device->readAll() : QByteArray();
 }
 
 void ThumbnailCache::writeDisk(const QString &url, const QByteArray &bytes)
 {
-    if (!m_disk)
+    QNetworkDiskCache *cache = disk();
+    if (!cache)
         return;
     QNetworkCacheMetaData meta;
     meta.setUrl(QUrl(url));
     meta.setSaveToDisk(true);
     meta.setLastModified(QDateTime::currentDateTimeUtc());
-    if (QIODevice *device = m_disk->prepare(meta)) {
+    if (QIODevice *device = cache->prepare(meta)) {
         device->write(bytes);
-        m_disk->insert(device);
+        cache->insert(device);
     }
 }
 

@@ -58,11 +58,15 @@ private:
     void onReplyFinished(QNetworkReply *reply, const QString &url);
     void decode(const QString &url, const QByteArray &bytes, bool fromDisk);
     void finish(const QString &url, const QImage &image, const QByteArray &bytes, bool fromDisk);
+    // The disk cache, made on first use: making it creates its folders, which a start that shows no picture
+    // does not need. Null when nothing is kept on disk.
+    QNetworkDiskCache *disk();
     QByteArray readDisk(const QString &url);
     void writeDisk(const QString &url, const QByteArray &bytes);
 
     QNetworkAccessManager *m_network;
     QNetworkDiskCache *m_disk = nullptr;
+    QString m_diskDirectory;
     QCache<QString, QPixmap> m_memory;
     QSet<QString> m_failed;
     QSet<QString> m_pending; // queued or running

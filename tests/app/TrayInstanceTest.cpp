@@ -1,6 +1,8 @@
 // The running instance as a user meets it: `oxle` started under the X server of scripts/lib/session-services,
 // with and without a tray on the session bus, driven by the global keys and by later `oxle` commands.
 
+#include "core/SessionStore.h"
+#include "platform/linux/SecretServiceKeychain.h"
 #include "support/RecordingServer.h"
 #include "support/TestWindowManager.h"
 #include "support/DBusMock.h"
@@ -14,6 +16,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 
 using oxle::test::CannedResponse;
 using oxle::test::RecordingServer;
@@ -92,6 +96,8 @@ class TrayInstanceTest : public QObject
         QCOMPARE(m_instance.exitCode(), 0);
     }
 
+    QString mirrorDir() const { return m_home.filePath(QStringLiteral("config/group.com.oxle.mac")); }
+
     static QStringList registeredItems()
     {
         QStringList items;
@@ -122,6 +128,8 @@ private Q_SLOTS:
 
     void cleanup()
     {
+        oxle::SecretServiceKeychain keychain;
+        oxle::SessionStore(&keychain, mirrorDir()).clearKeychain();
         for (QProcess *process : {&m_instance, &m_watcher}) {
             if (process->state() != QProcess::NotRunning) {
                 process->terminate();
@@ -204,6 +212,39 @@ private Q_SLOTS:
 
         quitInstance();
         QTRY_VERIFY_WITH_TIMEOUT(!QDBusConnection::sessionBus().interface()->isServiceRegistered(searchName), 10000);
+    }
+
+    // The instance starts from the session's mirror, but the keychain decides: over a stale mirror (an expired
+    // token the keychain no longer holds) every request carries the keychain's token, nothing refreshes the
+    // stale one, and the mirror is brought up to date before any window opens.
+    void theKeychainDecidesOverAStaleMirror()
+    {
+        oxle::SecretServiceKeychain keychain;
+        oxle::SessionStore store(&keychain, mirrorDir());
+        const oxle::OxleSession fresh{QStringLiteral("fresh-access"), QStringLiteral("fresh-refresh"), 4'000'000'000,
+                                      QStringLiteral("uid-1"), QStringLiteral("ada@example.com")};
+        const oxle::OxleSession stale{QStringLiteral("stale-access"), QStringLiteral("stale-refresh"), 1,
+                                      QStringLiteral("uid-1"), QStringLiteral("ada@example.com")};
+        store.saveKeychain(fresh);
+        store.saveShared(stale);
+        QCOMPARE(store.loadShared(), stale);
+        m_server.clear();
+
+        startInstance();
+        // No tray here: the main window opens, and only once the keychain has spoken and the mirror is mended.
+        QTRY_VERIFY_WITH_TIMEOUT(windowShown(QStringLiteral("oxle")), 10000);
+        QCOMPARE(store.loadShared(), std::optional(fresh));
+        // The signed-in main window asks for the lists.
+        QTRY_VERIFY_WITH_TIMEOUT(!m_server.requests().isEmpty(), 10000);
+        QTest::qWait(300);
+        for (const auto &request : m_server.requests()) {
+            QVERIFY2(!request.header("authorization").contains("stale") && !request.body.contains("stale"),
+                     request.target.constData());
+        }
+        QVERIFY(std::any_of(m_server.requests().begin(), m_server.requests().end(), [](const auto &request) {
+            return request.header("authorization") == "Bearer fresh-access";
+        }));
+        quitInstance();
     }
 };
 

@@ -397,6 +397,110 @@ private Q_SLOTS:
         QCOMPARE(m_account->session(), stored(7));
     }
 
+    // The launch takes the mirror's copy at once and the keychain's later: the keychain decides, with the same
+    // result as restoreSession(), and who is signed in changes a second time only when the copies differ.
+    void restoreFromTheMirrorThenTheKeychainDecides_data()
+    {
+        using Copy = std::optional<OxleSession>;
+        QTest::addColumn<Copy>("mirror");
+        QTest::addColumn<Copy>("keychain");
+        QTest::addColumn<Copy>("mirrorAfter");
+        QTest::addColumn<int>("changes");
+        QTest::newRow("same copies") << Copy(stored(7)) << Copy(stored(7)) << Copy(stored(7)) << 1;
+        QTest::newRow("neither") << Copy() << Copy() << Copy() << 1;
+        QTest::newRow("mirror lost") << Copy() << Copy(stored(7)) << Copy(stored(7)) << 2;
+        QTest::newRow("mirror behind") << Copy(stored(3)) << Copy(stored(7)) << Copy(stored(7)) << 2;
+        // As restoreSession(): a mirror left behind without a keychain copy does not sign in, and stays.
+        QTest::newRow("mirror left behind") << Copy(stored(3)) << Copy() << Copy(stored(3)) << 2;
+    }
+    void restoreFromTheMirrorThenTheKeychainDecides()
+    {
+        QFETCH(std::optional<OxleSession>, mirror);
+        QFETCH(std::optional<OxleSession>, keychain);
+        QFETCH(std::optional<OxleSession>, mirrorAfter);
+        QFETCH(int, changes);
+        if (mirror)
+            m_store->saveShared(*mirror);
+        if (keychain)
+            m_store->saveKeychain(*keychain);
+        QSignalSpy changed(m_account.get(), &Account::sessionChanged);
+        QSignalSpy confirmed(m_account.get(), &Account::sessionConfirmed);
+
+        m_account->restoreSessionFromMirror();
+        QCOMPARE(m_account->session(), mirror);
+        QVERIFY(m_account->isConfirmingSession());
+        m_account->confirmRestoredSession();
+        QCOMPARE(m_account->session(), keychain);
+        QCOMPARE(m_store->loadShared(), mirrorAfter);
+        QVERIFY(!m_account->isConfirmingSession());
+        QCOMPARE(changed.size(), changes);
+        QCOMPARE(confirmed.size(), 1);
+
+        // The same as the one-step restore.
+        Account oneStep(m_store.get(), m_auth.get(), [this] { return m_now; });
+        oneStep.restoreSession();
+        QCOMPARE(oneStep.session(), m_account->session());
+    }
+
+    // An expired token in a mirror the keychain no longer backs is never refreshed: requests wait for the keychain.
+    void requestsWaitForTheKeychain()
+    {
+        m_store->saveShared(stored(1));
+        answerRefresh();
+        m_account->restoreSessionFromMirror();
+        std::optional<AuthError> failure;
+        bool done = false;
+        auto body = [&]() -> QCoro::Task<void> {
+            try {
+                co_await m_account->validSession();
+            } catch (const AuthError &error) {
+                failure = error;
+            }
+            done = true;
+        };
+        auto task = body();
+        QTest::qWait(50);
+        QVERIFY(!done);
+        m_account->confirmRestoredSession();
+        QTRY_VERIFY(done);
+        QVERIFY(failure && failure->kind() == AuthError::Kind::NoSession);
+        QCOMPARE(m_server->requests().size(), 0);
+        QCOMPARE(m_store->loadShared(), stored(1));
+    }
+
+    void requestsGoOnOnceTheKeychainAgrees()
+    {
+        m_store->saveShared(stored(0));
+        m_store->saveKeychain(stored(0));
+        m_account->restoreSessionFromMirror();
+        bool done = false;
+        auto body = [&]() -> QCoro::Task<void> {
+            const OxleSession session = co_await m_account->validSession();
+            QCORO_COMPARE(session, stored(0));
+            done = true;
+        };
+        auto task = body();
+        QTest::qWait(20);
+        QVERIFY(!done);
+        m_account->confirmRestoredSession();
+        QTRY_VERIFY(done);
+    }
+
+    // A sign-out before the keychain answered is what the user did last: the late answer does not undo it.
+    void signOutWhileConfirmingIsNotUndone()
+    {
+        m_store->saveShared(stored(7));
+        m_store->saveKeychain(stored(7));
+        m_account->restoreSessionFromMirror();
+        QSignalSpy confirmed(m_account.get(), &Account::sessionConfirmed);
+        m_account->signOut();
+        QCOMPARE(confirmed.size(), 1);
+        m_account->confirmRestoredSession();
+        QVERIFY(!m_account->session());
+        QVERIFY(!m_store->loadShared());
+        QCOMPARE(confirmed.size(), 1);
+    }
+
     void signInStoresBothCopiesAndCancelKeepsTheOld()
     {
         signedInWith(stored(0));

@@ -1,3 +1,4 @@
+#include "core/PrefetchingKeychain.h"
 #include "core/SessionStore.h"
 #include "platform/linux/SecretServiceKeychain.h"
 
@@ -291,6 +292,22 @@ private Q_SLOTS:
         QCOMPARE(itemPaths(), before);
         QCOMPARE(m_store->loadKeychain(), sample(QStringLiteral("new")));
         QCOMPARE(secretToolLookup(), sample(QStringLiteral("new")).toJson());
+    }
+
+    // As the running instance does it: the item read on a worker thread, then writes and reads on this one,
+    // all with the answers of straight calls.
+    void prefetchedReadOverTheSecretService()
+    {
+        m_store->saveKeychain(sample(QStringLiteral("stored")));
+        PrefetchingKeychain keychain(m_keychain);
+        keychain.prefetch(SessionStore::keychainService, SessionStore::sessionKey);
+        SessionStore store(&keychain, m_config.path() + QStringLiteral("/group.com.oxle.mac"));
+        QCOMPARE(store.loadKeychain(), sample(QStringLiteral("stored")));
+        store.saveKeychain(sample(QStringLiteral("next")));
+        QCOMPARE(store.loadKeychain(), sample(QStringLiteral("next")));
+        QCOMPARE(secretToolLookup(), sample(QStringLiteral("next")).toJson());
+        store.clearKeychain();
+        QVERIFY(!m_store->loadKeychain());
     }
 
     void noKeychainReadsEmptyAndDropsWrites()

@@ -20,6 +20,7 @@
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -586,14 +587,16 @@ void ModelsTest::thumbnailDiskCacheServesARestart()
     const QString url = server.baseUrl() + QStringLiteral("/kept.png");
     {
         ThumbnailCache first(&network);
-        first.setDiskCacheDirectory(disk.path());
+        first.setDiskCacheDirectory(disk.path() + QStringLiteral("/thumbnails"));
+        // Nothing on disk until a picture is asked for: a start without pictures makes no folders.
+        QVERIFY(!QFileInfo::exists(disk.path() + QStringLiteral("/thumbnails")));
         QSignalSpy loaded(&first, &ThumbnailCache::loaded);
         first.pixmap(url);
         QVERIFY(loaded.wait(5000));
     }
     server.clear();
     ThumbnailCache second(&network);
-    second.setDiskCacheDirectory(disk.path());
+    second.setDiskCacheDirectory(disk.path() + QStringLiteral("/thumbnails"));
     QSignalSpy loaded(&second, &ThumbnailCache::loaded);
     second.pixmap(url);
     QVERIFY(loaded.wait(5000));
