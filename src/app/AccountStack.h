@@ -7,10 +7,11 @@
 #include "core/AuthService.h"
 #include "core/BackendConfig.h"
 #include "core/SessionStore.h"
-#include "platform/linux/PeerCredentials.h"
-#include "platform/linux/SecretServiceKeychain.h"
+#include "platform/Platform.h"
 
 #include <QNetworkAccessManager>
+
+#include <memory>
 
 namespace oxle {
 
@@ -22,13 +23,13 @@ struct AccountStack
 
     QNetworkAccessManager network;
     BackendConfig config = BackendConfig::fromEnvironment();
-    SecretServiceKeychain keychain;
-    SessionStore store{&keychain};
+    std::unique_ptr<Keychain> keychain = platform::createKeychain();
+    SessionStore store{keychain.get()};
     CallbackBrowserSignIn browser;
     AuthService auth{&network, config, &browser};
     Account account{&store, &auth};
     InstanceService service{account, browser};
-    InstanceServer server{defaultInstanceSocketPath(), &peerIsCurrentUser};
+    InstanceServer server{defaultInstanceSocketPath(), &platform::peerIsCurrentUser};
 };
 
 } // namespace oxle
