@@ -17,6 +17,9 @@ struct Context {
     int enrichmentIntervalMs = 1000;
     // Lets enrichment fetch pages from loopback addresses; only for tests that serve pages on this machine.
     bool enrichmentAllowLoopback = false;
+    // The role enrichment switches to for its statements (row security does not restrict it); empty: it runs
+    // as the role it logged in as, which must then see and update every user's items itself.
+    QByteArray enrichmentRole = "service_role";
     // Request bodies above this size are answered with 413.
     qint64 maxBodyBytes = qint64(1024) * 1024;
     // Largest number of rows one read answers, whatever `limit` asks for (the hosted default).

@@ -90,12 +90,19 @@ QList<QHostAddress> systemResolve(const QString &host)
     return addresses;
 }
 
-// Runs one statement in its own transaction as service_role, which row security does not restrict.
-PgResult runPrivileged(PGconn *conn, const char *sql, const std::vector<QByteArray> &params)
+// Runs one statement in its own transaction as `role` (service_role, which row security does not restrict), or
+// as the login role when `role` is empty.
+PgResult runPrivileged(PGconn *conn, const QByteArray &role, const char *sql, const std::vector<QByteArray> &params)
 {
     PgTransaction tx(conn);
-    if (!tx.ok() || pgExec(conn, "select set_config('role', 'service_role', true)").status() != PGRES_TUPLES_OK)
+    if (!tx.ok())
         return PgResult();
+    if (!role.isEmpty() && pgExec(conn, "select set_config('role', $1, true)", {role}).status() != PGRES_TUPLES_OK) {
+        qCWarning(lcBackendEnrichment).noquote()
+            << "cannot switch to role" << QString::fromUtf8(role) << ':'
+            << QString::fromUtf8(PQerrorMessage(conn)).trimmed();
+        return PgResult();
+    }
     PgResult res = pgExec(conn, sql, params);
     if (!res.ok()) {
         qCWarning(lcBackendEnrichment).noquote() << "database error:" << QString::fromUtf8(PQerrorMessage(conn)).trimmed();
@@ -475,10 +482,17 @@ int EnrichmentWorker::processBatch(bool *writeFailed)
     std::vector<Pending> pending;
     {
         DbPool::Lease lease = m_ctx.pool->acquire();
-        if (!lease.get())
+        if (!lease.get()) {
+            if (!m_databaseDown)
+                qCWarning(lcBackendEnrichment) << "cannot reach the database; trying again every pass";
+            m_databaseDown = true;
             return 0;
+        }
+        if (m_databaseDown)
+            qCInfo(lcBackendEnrichment) << "the database is reachable again";
+        m_databaseDown = false;
         // Users take turns: everybody's oldest pending row comes before anybody's second one.
-        const PgResult rows = runPrivileged(lease.get(),
+        const PgResult rows = runPrivileged(lease.get(), m_ctx.enrichmentRole,
                                             "select id, url from ("
                                             "select id, url, created_at, row_number() over "
                                             "(partition by user_id order by created_at, id) as turn "
@@ -515,7 +529,7 @@ int EnrichmentWorker::processBatch(bool *writeFailed)
         }
         // The title is only filled when the row still has none at this moment.
         const PgResult written =
-            runPrivileged(lease.get(),
+            runPrivileged(lease.get(), m_ctx.enrichmentRole,
                           "update public.items set "
                           "title = case when (title is null or btrim(title) = '') and coalesce($2, '') <> '' "
                           "then $2 else title end, "

@@ -89,6 +89,8 @@ private:
     Context &m_ctx;
     // Rows whose result could not be stored, by id; only the worker thread touches this.
     std::map<QByteArray, Retry> m_retry;
+    // The last pass found no database connection (logged once per outage); only the worker thread touches this.
+    bool m_databaseDown = false;
     std::thread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_wake;

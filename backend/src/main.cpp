@@ -2,6 +2,7 @@
 
 #include "Context.h"
 #include "DbPool.h"
+#include "EnrichmentOnly.h"
 #include "Logging.h"
 #include "RestRoutes.h"
 
@@ -53,10 +54,14 @@ constexpr const char *kUsage =
     "usage: oxle-backend --db CONNINFO --jwt-secret-file PATH --anon-key-file PATH --service-key-file PATH\n"
     "       [--listen HOST:PORT] [--allow-remote] [--access-token-ttl SECONDS] [--enrichment-interval-ms N]\n"
     "       [--refresh-reuse-interval SECONDS] [--pool-size N] [--public-url URL] [--site-url URL]\n"
-    "       [--max-body-bytes N] [--max-rows N] [--enrichment-allow-loopback]\n";
+    "       [--max-body-bytes N] [--max-rows N] [--enrichment-allow-loopback]\n"
+    "       oxle-backend --enrichment-only --db CONNINFO [--enrichment-interval-ms N] [--enrichment-allow-loopback]\n";
 
 constexpr const char *kHelp =
     "\n"
+    "  --enrichment-only           run only link enrichment against the database --db names (a libpq connection\n"
+    "                              string or URI, e.g. a hosted project's); no HTTP listener, no sign-in, no keys.\n"
+    "                              Runs until SIGINT/SIGTERM; see oxle-backend --enrichment-only --help\n"
     "  --listen HOST:PORT          address to listen on (default 127.0.0.1:54321); only loopback addresses\n"
     "                              (127.0.0.0/8, ::1, localhost) unless --allow-remote is given\n"
     "  --allow-remote              UNSAFE: allow a --listen address other machines can reach. The sign-in page\n"
@@ -196,6 +201,10 @@ Options parse(int argc, char **argv, Context &ctx)
 
 int main(int argc, char **argv)
 {
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--enrichment-only")
+            return oxle::backend::runEnrichmentOnly(argc, argv);
+    }
     Context ctx;
     const Options options = parse(argc, argv, ctx);
 

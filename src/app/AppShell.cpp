@@ -11,6 +11,7 @@
 #include "ui/CaptureController.h"
 #include "menubar/StatusItemController.h"
 #include "ui/MainMenuBar.h"
+#include "ui/RootView.h"
 #include "ui/SettingsController.h"
 #include "ui/ThumbnailCache.h"
 #include "ui/UpdateCheckDialog.h"
@@ -98,6 +99,7 @@ void AppShell::launch(std::optional<InstanceRequest::Kind> startRequest)
     steps.reindexSpotlight = [this] { return m_saveTab->reindexSpotlight(); };
     steps.refreshStatusMenu = [this] { return refreshStatusMenu(); };
     runLaunchSequence(steps);
+    startDesktopSearch();
 
     // Without a tray the main window is how the user sees that oxle runs. Whether there is one is known once
     // the session bus has answered.
@@ -153,6 +155,17 @@ void AppShell::createStatusItem()
     commands.onQuit = [this] { quit(); };
     commands.openUrl = [](const QUrl &url) { platform::openUrl(url); };
     m_status = std::make_unique<StatusItemController>(m_stack.account, m_transport, commands, m_trayHost.get());
+}
+
+// Saved items in the desktop's search (KRunner, GNOME Shell). Choosing one opens the main window as it was;
+// "more results" opens it searching for what was typed. Without a session bus oxle runs on without them.
+void AppShell::startDesktopSearch()
+{
+    DesktopSearchActions actions;
+    actions.activate = [this](const QString &, quint32 timestamp) { activateMainWindow(timestamp); };
+    actions.launchSearch = [this](const QString &query, quint32 timestamp) { showSearch(query, timestamp); };
+    m_desktopSearch = platform::createDesktopSearch(std::move(actions));
+    m_desktopSearch->start();
 }
 
 // The tray menu names the global keys that really work.
@@ -220,6 +233,21 @@ void AppShell::showMainWindow()
 {
     m_content->show();
     installMainMenu(m_content->window());
+}
+
+// Asked for from outside our windows: the request's time lets the window past focus-stealing prevention.
+void AppShell::activateMainWindow(quint32 timestamp)
+{
+    showMainWindow();
+    if (timestamp != 0)
+        platform::activateWithTimestamp(m_content->window(), timestamp);
+}
+
+void AppShell::showSearch(const QString &query, quint32 timestamp)
+{
+    activateMainWindow(timestamp);
+    if (ContentWindow *window = m_content->window(); window && window->rootView())
+        window->rootView()->setSearchText(query);
 }
 
 void AppShell::showSettings()

@@ -20,6 +20,7 @@ namespace oxle {
 
 struct AccountStack;
 class CaptureController;
+class DesktopSearch;
 class GlobalHotkeys;
 class LoginItem;
 class NotificationCenter;
@@ -50,6 +51,9 @@ public:
     // An invitation link: the main window opens and the list is joined with the code as given.
     void openInvite(const QUrl &url);
     void showMainWindow();
+    // The main window with `query` in its search field; timestamp: the X server time of the request (0 when
+    // unknown).
+    void showSearch(const QString &query, quint32 timestamp = 0);
     void showSettings();
     // The capture panel, prefilled from the clipboard; timestamp: the X server time of the key press that
     // asked for it (0 when unknown), so that the panel may take the focus from the application in front.
@@ -64,6 +68,8 @@ private:
     void installMainMenu(ContentWindow *window);
     void registerHotkeys();
     void createStatusItem();
+    void startDesktopSearch();
+    void activateMainWindow(quint32 timestamp);
     QCoro::Task<void> refreshStatusMenu();
     void showKeysInMenu();
     void showAbout();
@@ -90,6 +96,7 @@ private:
     std::unique_ptr<SettingsController> m_settings;
     std::unique_ptr<UpdateChecker> m_updateChecker;
     std::unique_ptr<UpdateCheckDialog> m_updateDialog;
+    std::unique_ptr<DesktopSearch> m_desktopSearch;
     bool m_menuInstalled = false;
 };
 

@@ -33,5 +33,7 @@ std::unique_ptr<TrayHostMonitor> createTrayHostMonitor();
 std::unique_ptr<FrontTab> createFrontTab();
 // The system search's index of the user's items.
 std::unique_ptr<SearchIndex> createSearchIndex();
+// The desktop's own search over that index, offered while the instance runs.
+std::unique_ptr<DesktopSearch> createDesktopSearch(DesktopSearchActions actions);
 
 } // namespace oxle::platform

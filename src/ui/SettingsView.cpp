@@ -13,7 +13,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <QStackedWidget>
 #include <QVBoxLayout>
 
 namespace oxle {
@@ -75,9 +74,10 @@ SettingsView::SettingsView(SettingsModel &model, QWidget *parent)
 QWidget *SettingsView::buildAccount()
 {
     auto *section = new QGroupBox(QStringLiteral("Account"), this);
-    m_accountPages = new QStackedWidget(section);
 
-    m_signedInPage = new QWidget(m_accountPages);
+    // Two pages of which one is shown. Not a stacked widget: that keeps the height of its tallest page, and
+    // the section would show empty space under "Sign out".
+    m_signedInPage = new QWidget(section);
     m_signedInValue = new QLabel(m_signedInPage);
     m_signedInValue->setTextFormat(Qt::PlainText);
     m_signedInValue->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -92,7 +92,7 @@ QWidget *SettingsView::buildAccount()
     signedInLayout->addRow(QString(), m_signOut);
     signedInLayout->setAlignment(m_signOut, Qt::AlignLeft);
 
-    m_signedOutPage = new QWidget(m_accountPages);
+    m_signedOutPage = new QWidget(section);
     m_notSignedIn = new QLabel(QStringLiteral("Not signed in"), m_signedOutPage);
     UiStyle::setSecondary(m_notSignedIn);
     m_apple = new QPushButton(Symbols::icon(QStringLiteral("apple.logo")), QStringLiteral("Sign in with Apple"),
@@ -112,10 +112,9 @@ QWidget *SettingsView::buildAccount()
     signedOutLayout->addWidget(m_notSignedIn);
     signedOutLayout->addLayout(buttons);
 
-    m_accountPages->addWidget(m_signedInPage);
-    m_accountPages->addWidget(m_signedOutPage);
     auto *sectionLayout = new QVBoxLayout(section);
-    sectionLayout->addWidget(m_accountPages);
+    sectionLayout->addWidget(m_signedInPage);
+    sectionLayout->addWidget(m_signedOutPage);
     return section;
 }
 
@@ -189,7 +188,7 @@ QWidget *SettingsView::buildAbout()
 
 bool SettingsView::showsSignedIn() const
 {
-    return m_accountPages->currentWidget() == m_signedInPage;
+    return !m_signedInPage->isHidden();
 }
 
 void SettingsView::showAccount()
@@ -199,8 +198,10 @@ void SettingsView::showAccount()
     const QString value = m_signedInValue->text();
     m_signedInValue->setAccessibleName(value == QLatin1String("Signed in") ? value : QStringLiteral("Signed in as ") + value);
     // Focus on a button that is about to go away would be lost with it.
-    const bool hadFocus = m_accountPages->currentWidget()->isAncestorOf(QApplication::focusWidget());
-    m_accountPages->setCurrentWidget(signedIn ? m_signedInPage : m_signedOutPage);
+    QWidget *shown = m_signedInPage->isHidden() ? m_signedOutPage : m_signedInPage;
+    const bool hadFocus = shown->isAncestorOf(QApplication::focusWidget());
+    m_signedInPage->setVisible(signedIn);
+    m_signedOutPage->setVisible(!signedIn);
     if (hadFocus)
         (signedIn ? m_signOut : m_apple)->setFocus();
 }

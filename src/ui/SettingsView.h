@@ -6,7 +6,6 @@ class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
-class QStackedWidget;
 
 namespace oxle {
 
@@ -46,7 +45,6 @@ private:
     void showAccount();
 
     SettingsModel &m_model;
-    QStackedWidget *m_accountPages = nullptr;
     QWidget *m_signedInPage = nullptr;
     QWidget *m_signedOutPage = nullptr;
     QLabel *m_signedInValue = nullptr;

@@ -8,6 +8,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
+#include <QDBusMessage>
 #include <QDBusReply>
 #include <QDir>
 #include <QProcess>
@@ -175,6 +176,34 @@ private Q_SLOTS:
         QCOMPARE(oxle({QStringLiteral("--capture")}), 0);
         QTRY_VERIFY_WITH_TIMEOUT(windowShown(panel), 10000);
         quitInstance();
+    }
+
+    // The desktop's search reaches the instance in the tray on the session bus: choosing a result opens the
+    // main window; quitting gives the bus name back.
+    void aDesktopSearchResultOpensTheMainWindow()
+    {
+        m_watcher.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_watcher.start(QStringLiteral("/usr/bin/python3"),
+                        {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),
+                         QStringLiteral(OXLE_WATCHER_TEMPLATE)});
+        QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->isServiceRegistered(watcherName), 10000);
+
+        const QString searchName = QStringLiteral("org.oxle.Oxle");
+        startInstance();
+        QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->isServiceRegistered(searchName), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(registeredItems().size(), 1, 10000);
+        QVERIFY(!windowShown(QStringLiteral("oxle")));
+
+        QDBusMessage activate = QDBusMessage::createMethodCall(searchName, QStringLiteral("/org/oxle/Oxle/SearchProvider"),
+                                                               QStringLiteral("org.gnome.Shell.SearchProvider2"),
+                                                               QStringLiteral("ActivateResult"));
+        activate << QStringLiteral("some-item") << QStringList{QStringLiteral("rust")} << 0u;
+        const QDBusMessage reply = QDBusConnection::sessionBus().call(activate, QDBus::Block, 10000);
+        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+        QTRY_VERIFY_WITH_TIMEOUT(windowShown(QStringLiteral("oxle")), 10000);
+
+        quitInstance();
+        QTRY_VERIFY_WITH_TIMEOUT(!QDBusConnection::sessionBus().interface()->isServiceRegistered(searchName), 10000);
     }
 };
 

@@ -215,12 +215,9 @@ private slots:
         QTest::newRow("valid exp") << R"("exp":EXP)" << true;
         QTest::newRow("no exp") << "" << false;
         QTest::newRow("exp null") << R"("exp":null)" << false;
+        // One out-of-range number per claim; every numeric corner is JwtTest's.
         QTest::newRow("exp 1e300") << R"("exp":1e300)" << false;
-        QTest::newRow("exp -1e300") << R"("exp":-1e300)" << false;
-        QTest::newRow("exp 2^63") << R"("exp":9223372036854775808)" << false;
-        QTest::newRow("exp 1e400") << R"("exp":1e400)" << false;
         QTest::newRow("nbf 1e300") << R"("exp":EXP,"nbf":1e300)" << false;
-        QTest::newRow("iat -1e300") << R"("exp":EXP,"iat":-1e300)" << false;
     }
 
     void tokensWithoutUsableExpiry()

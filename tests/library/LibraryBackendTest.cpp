@@ -14,6 +14,7 @@
 #include "support/MemoryKeychain.h"
 
 #include "Jwt.h"
+#include "StoreFixture.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -161,6 +162,62 @@ private Q_SLOTS:
         QVERIFY(!member->data.sharedCategoryIDs().contains(*listId));
         QVERIFY(!hasList(member->data, *listId));
         QVERIFY(!member->data.errorText() && !owner->data.errorText());
+    }
+
+    // Each read against what the backend holds: deleted rows, notes and locked lists stay out where they should,
+    // lists in their sort order, items newest first; each own write lands in the row.
+    void ownReadsAndWritesAgainstTheBackend()
+    {
+        auto user = newUser();
+        OxleAPI &api = user->api;
+        const OxleSession s = user->session();
+        const auto listId = test::run(user->data.createList("Reading", "#536878", "book"));
+        const auto otherId = test::run(user->data.createList("Later", "#536878", "book"));
+        const auto lockedId = test::run(user->data.createList("Locked", "#536878", "book"));
+        QVERIFY(listId && otherId && lockedId);
+        test::run(transport->patch(QStringLiteral("categories"), s, {{"id", "eq." + *lockedId}}, {{"is_locked", true}}));
+        test::run(transport->patch(QStringLiteral("categories"), s, {{"id", "eq." + *listId}}, {{"sort_order", 9}}));
+        const QString base = "https://example.com/" + token() + "/";
+        for (const char *n : {"a", "b", "c"})
+            QVERIFY(test::run(user->data.addText(base + n, *listId)));
+        QVERIFY(test::run(user->data.addText("Shopping\n\n milk ", *listId)));
+        const Item a = *byUrl(user->data.items(), base + "a");
+        const Item b = *byUrl(user->data.items(), base + "b");
+        test::run(user->data.remove(*byUrl(user->data.items(), base + "c")));
+        test::run(user->data.markDone(b));
+        test::run(user->data.setReminder(a, 4'000'000'000'000));
+
+        QStringList lists;
+        for (const Category &c : test::run(api.fetchCategories(s)))
+            lists << c.name;
+        QCOMPARE(lists, (QStringList{"Later", "Reading"})); // by sort order, without the locked list
+        QVERIFY(test::run(api.fetchCategoriesByID(s, {*lockedId})).isEmpty());
+
+        const QList<Item> inList = test::run(api.fetchItems(s, *listId));
+        QCOMPARE(test::summary(inList), (QStringList{b.id + " done -", a.id + " queued 4000000000000"}));
+        QCOMPARE(inList[1].title, a.title);
+        QCOMPARE(inList[1].sourceDomain, std::optional<QString>("example.com"));
+        const QList<Item> notes = test::run(api.fetchNotes(s));
+        QCOMPARE(notes.size(), 1);
+        QCOMPARE(notes[0].title, std::optional<QString>("Shopping"));
+        QCOMPARE(test::summary(test::run(api.fetchReminderItems(s))), QStringList{a.id + " queued 4000000000000"});
+        QCOMPARE(test::run(api.fetchRecentItems(s)).size(), 3); // a, b and the note
+        QCOMPARE(OxleAPI::countItemsPerList(test::run(api.fetchItemCategories(s))), (QHash<QString, int>{{*listId, 2}}));
+
+        // A moved item is queued again in its new list; list and note edits are read back.
+        test::run(api.moveItem(s, b.id, *otherId));
+        QCOMPARE(test::summary(test::run(api.fetchItems(s, *otherId))), QStringList{b.id + " queued -"});
+        test::run(api.setItemReminder(s, a.id, std::nullopt));
+        QVERIFY(test::run(api.fetchReminderItems(s)).isEmpty());
+        test::run(api.updateCategory(s, *otherId, "Someday", "#ff0000", "star"));
+        const QList<Category> edited = test::run(api.fetchCategoriesByID(s, {*otherId}));
+        QCOMPARE(edited.size(), 1);
+        QCOMPARE(edited[0].name + ' ' + edited[0].color.value_or("") + ' ' + edited[0].icon.value_or(""),
+                 QStringLiteral("Someday #ff0000 star"));
+        test::run(api.updateNote(s, notes[0].id, " Title ", "body\n"));
+        const Item note = test::run(api.fetchNotes(s)).constFirst();
+        QCOMPARE(note.title, std::optional<QString>(" Title "));
+        QCOMPARE(note.note, std::optional<QString>("body\n"));
     }
 
     void deletingAListMovesItsItemsToTheInbox()

@@ -23,15 +23,6 @@ QJsonObject bodyOf(const test::RecordedRequest &request)
     return QJsonDocument::fromJson(request.body).object();
 }
 
-QStringList sortedKeys(const QJsonObject &object)
-{
-    QStringList keys = object.keys();
-    keys.sort();
-    return keys;
-}
-
-using Query = QList<std::pair<QString, QString>>;
-
 } // namespace
 
 class SavePipelineTest : public QObject
@@ -66,45 +57,23 @@ private Q_SLOTS:
         QVERIFY(!test::run(ItemReader::saveLink(m_transport.get(), session, text)));
         QCOMPARE(m_server->requests().size(), 3);
 
-        QCOMPARE(request(0).method, QByteArray("GET"));
+        // Found by the canonical form, not the text as given; the default list by its name. What the rows do in
+        // the backend is the command line's end-to-end test.
         QCOMPARE(request(0).path, QStringLiteral("/rest/v1/items"));
-        QCOMPARE(request(0).query, (Query{{"user_id", "eq.u1"},
-                                          {"canonical_url", "eq.https://www.youtube.com/watch?v=abc"},
-                                          {"deleted_at", "is.null"},
-                                          {"select", "id"},
-                                          {"limit", "1"}}));
-        QCOMPARE(request(0).header("Content-Type"), QByteArray("application/json"));
-
+        QCOMPARE(request(0).queryValue("canonical_url"), QStringLiteral("eq.https://www.youtube.com/watch?v=abc"));
         QCOMPARE(request(1).path, QStringLiteral("/rest/v1/categories"));
-        QCOMPARE(request(1).query, (Query{{"user_id", "eq.u1"},
-                                          {"name", "eq.Vudevu Zoziv"},
-                                          {"deleted_at", "is.null"},
-                                          {"select", "id"},
-                                          {"order", "created_at.asc"},
-                                          {"limit", "1"}}));
+        QCOMPARE(request(1).queryValue("name"), QStringLiteral("eq.Vudevu Zoziv"));
 
-        QCOMPARE(request(2).method, QByteArray("POST"));
-        QCOMPARE(request(2).target, QByteArray("/rest/v1/items"));
-        QCOMPARE(request(2).header("Prefer"), QByteArray("return=minimal"));
+        QCOMPARE(request(2).method + ' ' + request(2).target, QByteArray("POST /rest/v1/items"));
         const QJsonObject row = bodyOf(request(2));
-        QCOMPARE(sortedKeys(row),
-                 QStringList({"canonical_url", "category_id", "content_type", "created_at", "enrichment_status", "id",
-                              "reminder_alarm", "skip_count", "snooze_count", "source_domain", "status", "updated_at",
-                              "url", "user_id"}));
-        QCOMPARE(row["id"].toString().size(), 21);
-        QCOMPARE(row["user_id"].toString(), QStringLiteral("u1"));
         QCOMPARE(row["url"].toString(), text);
         QCOMPARE(row["canonical_url"].toString(), QStringLiteral("https://www.youtube.com/watch?v=abc"));
-        QCOMPARE(row["content_type"].toString(), QStringLiteral("video"));
-        QCOMPARE(row["source_domain"].toString(), QStringLiteral("youtube.com"));
+        // A link waits for the backend to fetch its title and picture; a note never does.
+        QCOMPARE(row["content_type"].toString() + ' ' + row["source_domain"].toString() + ' ' +
+                     row["enrichment_status"].toString(),
+                 QStringLiteral("video youtube.com pending"));
         QCOMPARE(row["category_id"].toString(), QStringLiteral("list-7"));
-        QCOMPARE(row["status"].toString(), QStringLiteral("queued"));
-        QCOMPARE(row["enrichment_status"].toString(), QStringLiteral("pending"));
-        QCOMPARE(row["reminder_alarm"].toBool(true), false);
-        QCOMPARE(row["skip_count"].toInt(-1), 0);
-        QCOMPARE(row["snooze_count"].toInt(-1), 0);
         QVERIFY(row["created_at"].toInteger() >= before && row["created_at"].toInteger() <= nowMillis());
-        QCOMPARE(row["updated_at"].toInteger(), row["created_at"].toInteger());
     }
 
     void duplicateSendsOneRequest()
@@ -158,19 +127,8 @@ private Q_SLOTS:
         QCOMPARE(create.target, QByteArray("/rest/v1/categories?on_conflict=id"));
         QCOMPARE(create.header("Prefer"), QByteArray("return=representation,resolution=merge-duplicates"));
         const QJsonObject list = bodyOf(create);
-        QCOMPARE(sortedKeys(list), QStringList({"color", "created_at", "icon", "id", "is_system", "name",
-                                                "reminder_alarm", "schedule_days", "schedule_enabled",
-                                                "schedule_time_of_day", "sort_order", "updated_at", "user_id"}));
-        QCOMPARE(list["id"].toString(), QStringLiteral("sb_u1"));
-        QCOMPARE(list["name"].toString(), QStringLiteral("Vudevu Zoziv"));
-        QCOMPARE(list["color"].toString(), QStringLiteral("#536878"));
-        QCOMPARE(list["icon"].toString(), QStringLiteral("sparkles"));
-        QCOMPARE(list["schedule_enabled"].toBool(true), false);
-        QCOMPARE(list["schedule_time_of_day"].toString(), QStringLiteral("20:00"));
-        QVERIFY(list["schedule_days"].isArray() && list["schedule_days"].toArray().isEmpty());
-        QCOMPARE(list["sort_order"].toInt(-1), 0);
+        QCOMPARE(list["id"].toString() + ' ' + list["name"].toString(), QStringLiteral("sb_u1 Vudevu Zoziv"));
         QCOMPARE(list["is_system"].toBool(), true);
-        QCOMPARE(list["updated_at"].toInteger(), list["created_at"].toInteger());
 
         QCOMPARE(bodyOf(request(3))["category_id"].toString(), expectedList);
     }
@@ -201,9 +159,6 @@ private Q_SLOTS:
         QVERIFY(!test::run(ItemReader::saveNote(m_transport.get(), session, text, QStringLiteral("L"))));
         QCOMPARE(m_server->requests().size(), 1); // no duplicate check, no list lookup
         const QJsonObject row = bodyOf(request(0));
-        QCOMPARE(sortedKeys(row), QStringList({"canonical_url", "category_id", "content_type", "created_at",
-                                               "enrichment_status", "id", "note", "reminder_alarm", "skip_count",
-                                               "snooze_count", "status", "title", "updated_at", "url", "user_id"}));
         QCOMPARE(row["title"].toString(), title);
         QCOMPARE(row["note"].toString(), note);
         QCOMPARE(row["url"].toString(), QString(""));

@@ -18,7 +18,6 @@ using oxle::test::RecordingServer;
 
 namespace {
 
-using Query = QList<std::pair<QString, QString>>;
 using Responses = QList<CannedResponse>;
 
 struct RunResult
@@ -87,7 +86,7 @@ private Q_SLOTS:
         QVERIFY(m_config->isValid());
     }
 
-    // With a window (offscreen): the exact requests of a first save, and the close 0.6 s after the outcome.
+    // With a window (offscreen): a first save signed with the stored session, and the close 0.6 s after the outcome.
     void savesToTheDefaultList()
     {
         writeSession();
@@ -100,25 +99,16 @@ private Q_SLOTS:
         QCOMPARE(result.exitCode, 0);
         QVERIFY2(timer.elapsed() >= 600, qPrintable(QString::number(timer.elapsed())));
 
+        // The stored session signs every request; the rows are the save pipeline's (SavePipelineTest).
         const auto &requests = m_server->requests();
         QCOMPARE(requests.size(), 3);
-        QCOMPARE(requests[0].method, QByteArray("GET"));
-        QCOMPARE(requests[0].path, QStringLiteral("/rest/v1/items"));
-        QCOMPARE(requests[0].query, (Query{{"user_id", "eq.u1"}, {"canonical_url", "eq.https://example.com/post"},
-                                           {"deleted_at", "is.null"}, {"select", "id"}, {"limit", "1"}}));
-        QCOMPARE(requests[0].header("apikey"), QByteArray("anon-key"));
-        QCOMPARE(requests[0].header("Authorization"), "Bearer " + accessToken.toLatin1());
-        QCOMPARE(requests[1].method, QByteArray("GET"));
-        QCOMPARE(requests[1].path, QStringLiteral("/rest/v1/categories"));
-        QCOMPARE(requests[1].queryValue("name"), QStringLiteral("eq.Vudevu Zoziv"));
-        QCOMPARE(requests[2].method, QByteArray("POST"));
-        QCOMPARE(requests[2].target, QByteArray("/rest/v1/items"));
-        QCOMPARE(requests[2].header("Prefer"), QByteArray("return=minimal"));
+        for (const auto &request : requests) {
+            QCOMPARE(request.header("apikey"), QByteArray("anon-key"));
+            QCOMPARE(request.header("Authorization"), "Bearer " + accessToken.toLatin1());
+        }
+        QCOMPARE(requests[0].queryValue("canonical_url"), QStringLiteral("eq.https://example.com/post"));
         const QJsonObject row = QJsonDocument::fromJson(requests[2].body).object();
-        QCOMPARE(row["url"].toString(), QStringLiteral("https://Example.com/post?utm_source=x"));
-        QCOMPARE(row["canonical_url"].toString(), QStringLiteral("https://example.com/post"));
-        QCOMPARE(row["category_id"].toString(), QStringLiteral("sb_u1"));
-        QCOMPARE(row["user_id"].toString(), QStringLiteral("u1"));
+        QCOMPARE(row["category_id"].toString() + ' ' + row["user_id"].toString(), QStringLiteral("sb_u1 u1"));
     }
 
     // Every other outcome, with and without a window: what is printed, the exit status, and exactly the scripted

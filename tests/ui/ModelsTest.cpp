@@ -212,12 +212,6 @@ void ModelsTest::itemRoles_data()
     QTest::addColumn<QString>("domain");
     QTest::addColumn<QString>("preview");
 
-    Item untitled = item("u", QString());
-    untitled.url.clear();
-    QTest::newRow("nothing to show") << untitled << "Untitled" << false << "doc.richtext"
-                                     << ""
-                                     << "";
-
     Item byDomain = item("d", std::nullopt);
     byDomain.sourceDomain = QStringLiteral("example.com");
     byDomain.contentType = QStringLiteral("video");
@@ -279,10 +273,6 @@ void ModelsTest::subtitleUsesInjectedClock_data()
                              << "2024-05-01T10:05:00";
     QTest::newRow("a day across the spring change") << QByteArray("Europe/Berlin") << "2024-03-30T11:00:00"
                                                     << "2024-03-31T11:30:00";
-    QTest::newRow("hours across the spring change") << QByteArray("Europe/Berlin") << "2024-03-30T12:00:00"
-                                                    << "2024-03-31T11:30:00";
-    QTest::newRow("a month across the autumn change") << QByteArray("America/New_York") << "2024-10-15T09:00:00"
-                                                      << "2024-11-15T09:00:00";
 }
 
 void ModelsTest::subtitleUsesInjectedClock()

@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSettings>
@@ -142,6 +143,21 @@ void SettingsWindowTest::windowFrameAndOpenWindowCount()
     QCOMPARE(x.windows.count(), 0);
 }
 
+// Space between a button's bottom edge and the bottom of the group box around it, once laid out.
+static int gapUnderInSection(QWidget *view, QWidget *button)
+{
+    view->show();
+    QWidget *section = button->parentWidget();
+    while (section && !qobject_cast<QGroupBox *>(section))
+        section = section->parentWidget();
+    if (!section)
+        return -1;
+    view->layout()->activate();
+    section->layout()->activate();
+    QCoreApplication::processEvents();
+    return section->height() - button->mapTo(section, QPoint(0, button->height())).y();
+}
+
 void SettingsWindowTest::accountSectionFollowsSession_data()
 {
     QTest::addColumn<std::optional<QString>>("email");
@@ -175,11 +191,15 @@ void SettingsWindowTest::accountSectionFollowsSession()
     QCOMPARE(view->appleButton()->text(), QStringLiteral("Sign in with Apple"));
     QCOMPARE(view->googleButton()->text(), QStringLiteral("Sign in with Google"));
 
+    const int signedOutGap = gapUnderInSection(view, view->appleButton());
+
     // A sign-in elsewhere (the main window) switches the section back.
     x.f.store.saveKeychain(session);
     x.f.account.restoreSession();
     QVERIFY(view->showsSignedIn());
     QCOMPARE(view->signedInValue()->text(), shown);
+    // The section fits the page it shows: no empty band under "Sign out" left by the other page.
+    QCOMPARE(gapUnderInSection(view, view->signOutButton()), signedOutGap);
 }
 
 void SettingsWindowTest::launchAtLoginShowsStateReadBack_data()

@@ -401,11 +401,6 @@ void UiRulesTest::subtitle()
     saved.sourceDomain = domain;
     saved.createdAt = now.toMSecsSinceEpoch() - qint64(2) * 3600 * 1000;
     QCOMPARE(DisplayRules::subtitle(saved, now, QLocale(u"en_US"_qs)), expected);
-
-    // The title of a row falls back through domain and url to "Untitled".
-    Item bare = note(u""_qs, u"text"_qs);
-    bare.sourceDomain = domain;
-    QCOMPARE(bare.displayTitle(), domain.value_or(QString()).isEmpty() ? u"Untitled"_qs : *domain);
 }
 
 void UiRulesTest::notePreview_data()

@@ -3,6 +3,7 @@
 
 #include "platform/linux/AccessibilityConsent.h"
 #include "platform/linux/AtspiFrontTab.h"
+#include "platform/linux/DesktopSearchProviders.h"
 #include "platform/linux/FreedesktopNotificationCenter.h"
 #include "platform/linux/Fts5SearchIndex.h"
 #include "platform/linux/LinuxTrayHostMonitor.h"
@@ -54,6 +55,11 @@ std::unique_ptr<FrontTab> createFrontTab()
 std::unique_ptr<SearchIndex> createSearchIndex()
 {
     return std::make_unique<Fts5SearchIndex>();
+}
+
+std::unique_ptr<DesktopSearch> createDesktopSearch(DesktopSearchActions actions)
+{
+    return std::make_unique<DesktopSearchProviders>(std::move(actions));
 }
 
 } // namespace oxle::platform
