@@ -1,7 +1,5 @@
 #include "app/AccountStack.h"
 
-#include "platform/linux/SystemBrowser.h"
-
 #include <QTextStream>
 
 namespace oxle {
@@ -18,7 +16,7 @@ void printSignInAddress(const QUrl &url)
 } // namespace
 
 AccountStack::AccountStack()
-    : browser(&openInSystemBrowser, &printSignInAddress)
+    : browser(&platform::openUrl, &printSignInAddress)
 {
     server.setHandler([this](InstanceRequest request, QPointer<QLocalSocket> asker) {
         return service.handle(std::move(request), std::move(asker));

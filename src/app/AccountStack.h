@@ -8,10 +8,11 @@
 #include "core/BackendConfig.h"
 #include "core/PrefetchingKeychain.h"
 #include "core/SessionStore.h"
-#include "platform/linux/PeerCredentials.h"
-#include "platform/linux/SecretServiceKeychain.h"
+#include "platform/Platform.h"
 
 #include <QNetworkAccessManager>
+
+#include <memory>
 
 namespace oxle {
 
@@ -23,15 +24,15 @@ struct AccountStack
 
     QNetworkAccessManager network;
     BackendConfig config = BackendConfig::fromEnvironment();
-    SecretServiceKeychain secretService;
+    std::unique_ptr<Keychain> secretService = platform::createKeychain();
     // The running instance reads the session on a worker thread at start; otherwise calls pass straight through.
-    PrefetchingKeychain keychain{secretService};
+    PrefetchingKeychain keychain{*secretService};
     SessionStore store{&keychain};
     CallbackBrowserSignIn browser;
     AuthService auth{&network, config, &browser};
     Account account{&store, &auth};
     InstanceService service{account, browser};
-    InstanceServer server{defaultInstanceSocketPath(), &peerIsCurrentUser};
+    InstanceServer server{defaultInstanceSocketPath(), &platform::peerIsCurrentUser};
 };
 
 } // namespace oxle

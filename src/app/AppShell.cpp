@@ -4,16 +4,12 @@
 #include "app/LaunchSequence.h"
 #include "app/SaveTabCommand.h"
 #include "app/UrlRoute.h"
-#include "platform/linux/SystemBrowser.h"
 #include "core/UpdateCheck.h"
-#include "platform/linux/X11ClipboardText.h"
 #include "capture/GlobalHotkeys.h"
-#include "platform/linux/DesktopSearchProviders.h"
-#include "platform/linux/LinuxTrayHostMonitor.h"
+#include "platform/Platform.h"
+#include "platform/PlatformGui.h"
 #include "ui/CaptureController.h"
 #include "menubar/StatusItemController.h"
-#include "ui/GlobalHotkeysFactory.h"
-#include "ui/X11Activation.h"
 #include "ui/MainMenuBar.h"
 #include "ui/RootView.h"
 #include "ui/SettingsController.h"
@@ -21,7 +17,6 @@
 #include "ui/UpdateCheckDialog.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
 #include <QMenuBar>
@@ -48,20 +43,6 @@ QString oxleCommand()
     return QFileInfo(installed).isExecutable() ? installed : QStringLiteral("oxle");
 }
 
-// Where the X server is not Qt's display (Wayland), the toolkit's clipboard is the only way in.
-QCoro::Task<std::optional<QString>> toolkitClipboardText()
-{
-    const QString text = QGuiApplication::clipboard()->text();
-    co_return text.isNull() ? std::nullopt : std::optional<QString>(text);
-}
-
-ClipboardReader clipboardReader()
-{
-    if (QGuiApplication::platformName() == QLatin1String("xcb"))
-        return X11ClipboardText::reader();
-    return &toolkitClipboardText;
-}
-
 } // namespace
 
 AppShell::AppShell(AccountStack &stack, QObject *parent)
@@ -70,8 +51,9 @@ AppShell::AppShell(AccountStack &stack, QObject *parent)
     , m_transport(&stack.network, stack.config)
     , m_api(m_transport)
     , m_data(stack.account, m_api)
+    , m_notifications(platform::createNotificationCenter())
     , m_reminders(
-          m_notifications, stack.account, m_defaults,
+          *m_notifications, stack.account, m_defaults,
           [this](OxleSession session) { return m_api.fetchReminderItems(std::move(session)); },
           [this](OxleSession session) { return m_api.fetchSharedReminderItems(std::move(session)); })
     , m_sessionReminders(stack.account, [this] { return m_reminders.rescheduleReminders(); })
@@ -79,17 +61,17 @@ AppShell::AppShell(AccountStack &stack, QObject *parent)
     , m_thumbnails(std::make_unique<ThumbnailCache>(&stack.network))
     , m_captureModel(stack.account, m_api)
     , m_capture(std::make_unique<CaptureController>(m_captureModel))
-    , m_autostart(oxleCommand())
+    , m_autostart(platform::createLoginItem(oxleCommand()))
 {
-    UiContext context{m_data, stack.account, m_defaults, m_thumbnails.get(), &openInSystemBrowser};
+    UiContext context{m_data, stack.account, m_defaults, m_thumbnails.get(), &platform::openUrl};
     m_content = std::make_unique<NativeContentController>(context, m_windows, [&stack] { stack.browser.cancel(); });
 
     m_settings = std::make_unique<SettingsController>(
-        stack.account, m_defaults, m_autostart, m_windows,
+        stack.account, m_defaults, *m_autostart, m_windows,
         SettingsActions{[this] { m_reminders.rescheduleReminders(); }, {}}, QStringLiteral(OXLE_VERSION));
     if (const QUrl feed = UpdateChecker::builtInFeed(); !feed.isEmpty()) {
         m_updateChecker = std::make_unique<UpdateChecker>(&stack.network, feed, QStringLiteral(OXLE_VERSION));
-        m_updateDialog = std::make_unique<UpdateCheckDialog>(*m_updateChecker, &openInSystemBrowser);
+        m_updateDialog = std::make_unique<UpdateCheckDialog>(*m_updateChecker, &platform::openUrl);
     }
 
     InstanceService &service = stack.service;
@@ -118,7 +100,7 @@ void AppShell::launch(std::optional<InstanceRequest::Kind> startRequest)
     steps.createStatusItem = [this] { createStatusItem(); };
     steps.registerHotkeys = [this] { registerHotkeys(); };
     // Notifications on this desktop need no permission; the call only checks that a notification service runs.
-    steps.requestNotificationPermission = [this] { m_notifications.requestAuthorization(); };
+    steps.requestNotificationPermission = [this] { m_notifications->requestAuthorization(); };
     steps.rescheduleReminders = [this] { return m_reminders.rescheduleReminders(); };
     steps.reindexSpotlight = [this] { return m_saveTab->reindexSpotlight(); };
     steps.refreshStatusMenu = [this] { return refreshStatusMenu(); };
@@ -139,7 +121,7 @@ void AppShell::launch(std::optional<InstanceRequest::Kind> startRequest)
             if (m_trayHost->isSettled())
                 showWithoutTray();
             else
-                connect(m_trayHost.get(), &LinuxTrayHostMonitor::settled, this, showWithoutTray,
+                connect(m_trayHost.get(), &TrayHostMonitor::settled, this, showWithoutTray,
                         Qt::SingleShotConnection);
         }
 
@@ -188,7 +170,7 @@ void AppShell::confirmSession()
         start();
         return;
     }
-    connect(m_trayHost.get(), &LinuxTrayHostMonitor::settled, this, start, Qt::SingleShotConnection);
+    connect(m_trayHost.get(), &TrayHostMonitor::settled, this, start, Qt::SingleShotConnection);
     QTimer::singleShot(1000, this, start);
 }
 
@@ -208,7 +190,7 @@ QCoro::Task<void> AppShell::refreshStatusMenu()
 
 void AppShell::createStatusItem()
 {
-    m_trayHost = std::make_unique<LinuxTrayHostMonitor>();
+    m_trayHost = platform::createTrayHostMonitor();
     StatusCommands commands;
     commands.onCapture = [this] { capture(); };
     commands.onSaveTab = [this] { saveTab(); };
@@ -216,7 +198,7 @@ void AppShell::createStatusItem()
     commands.onSettings = [this] { showSettings(); };
     commands.onCheckUpdates = checkUpdatesAction();
     commands.onQuit = [this] { quit(); };
-    commands.openUrl = [](const QUrl &url) { openInSystemBrowser(url); };
+    commands.openUrl = [](const QUrl &url) { platform::openUrl(url); };
     m_status = std::make_unique<StatusItemController>(m_stack.account, m_transport, commands, m_trayHost.get());
 }
 
@@ -227,7 +209,7 @@ void AppShell::startDesktopSearch()
     DesktopSearchActions actions;
     actions.activate = [this](const QString &, quint32 timestamp) { activateMainWindow(timestamp); };
     actions.launchSearch = [this](const QString &query, quint32 timestamp) { showSearch(query, timestamp); };
-    m_desktopSearch = std::make_unique<DesktopSearchProviders>(std::move(actions));
+    m_desktopSearch = platform::createDesktopSearch(std::move(actions));
     m_desktopSearch->start();
 }
 
@@ -246,7 +228,7 @@ void AppShell::showKeysInMenu()
 // Ctrl+Alt+U and Ctrl+Alt+S from any application. A key another program holds is left to it, silently.
 void AppShell::registerHotkeys()
 {
-    m_hotkeys = createGlobalHotkeys();
+    m_hotkeys = platform::createGlobalHotkeys();
     m_hotkeys->registerHotkey(GlobalHotkeys::captureId, GlobalHotkeys::defaultCaptureKeys);
     m_hotkeys->registerHotkey(GlobalHotkeys::saveTabId, GlobalHotkeys::defaultSaveTabKeys);
     connect(m_hotkeys.get(), &GlobalHotkeys::availabilityChanged, this, &AppShell::showKeysInMenu);
@@ -303,7 +285,7 @@ void AppShell::activateMainWindow(quint32 timestamp)
 {
     showMainWindow();
     if (timestamp != 0)
-        activateWithTimestamp(m_content->window(), timestamp);
+        platform::activateWithTimestamp(m_content->window(), timestamp);
 }
 
 void AppShell::showSearch(const QString &query, quint32 timestamp)
@@ -326,11 +308,11 @@ void AppShell::capture(quint32 timestamp)
         m_capture->setActivator([timestamp](QWidget *panel) {
             panel->show();
             panel->raise();
-            activateWithTimestamp(panel, timestamp);
+            platform::activateWithTimestamp(panel, timestamp);
         });
     else
         m_capture->setActivator(nullptr);
-    m_capture->presentFromClipboard(clipboardReader());
+    m_capture->presentFromClipboard(platform::clipboardReader());
 }
 
 void AppShell::saveTab()

@@ -5,8 +5,6 @@
 #include "core/Transport.h"
 #include "library/AppData.h"
 #include "library/OxleAPI.h"
-#include "platform/linux/FreedesktopNotificationCenter.h"
-#include "platform/linux/XdgAutostart.h"
 #include "reminders/ReminderScheduler.h"
 #include "reminders/SessionReminders.h"
 #include "reminders/UserDefaults.h"
@@ -22,13 +20,15 @@ namespace oxle {
 
 struct AccountStack;
 class CaptureController;
-class DesktopSearchProviders;
+class DesktopSearch;
 class GlobalHotkeys;
-class LinuxTrayHostMonitor;
+class LoginItem;
+class NotificationCenter;
 class StatusItemController;
 class SaveTabCommand;
 class SettingsController;
 class ThumbnailCache;
+class TrayHostMonitor;
 class UpdateCheckDialog;
 class UpdateChecker;
 
@@ -82,7 +82,7 @@ private:
     AppData m_data;
     UserDefaults m_defaults;
     OpenWindowCount m_windows;
-    FreedesktopNotificationCenter m_notifications;
+    std::unique_ptr<NotificationCenter> m_notifications;
     ReminderScheduler m_reminders;
     SessionReminders m_sessionReminders; // a sign-in or sign-out reschedules the reminders
     std::unique_ptr<SaveTabCommand> m_saveTab;
@@ -91,13 +91,13 @@ private:
     CaptureViewModel m_captureModel;
     std::unique_ptr<CaptureController> m_capture;
     std::unique_ptr<GlobalHotkeys> m_hotkeys;
-    std::unique_ptr<LinuxTrayHostMonitor> m_trayHost;
+    std::unique_ptr<TrayHostMonitor> m_trayHost;
     std::unique_ptr<StatusItemController> m_status;
-    XdgAutostart m_autostart;
+    std::unique_ptr<LoginItem> m_autostart;
     std::unique_ptr<SettingsController> m_settings;
     std::unique_ptr<UpdateChecker> m_updateChecker;
     std::unique_ptr<UpdateCheckDialog> m_updateDialog;
-    std::unique_ptr<DesktopSearchProviders> m_desktopSearch;
+    std::unique_ptr<DesktopSearch> m_desktopSearch;
     bool m_menuInstalled = false;
 };
 

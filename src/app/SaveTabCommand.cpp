@@ -2,6 +2,7 @@
 
 #include "core/Account.h"
 #include "library/OxleAPI.h"
+#include "platform/Platform.h"
 #include "reminders/ReminderScheduler.h"
 
 namespace oxle {
@@ -10,19 +11,20 @@ SaveTabCommand::SaveTabCommand(Account &account, Transport &transport, OxleAPI &
     : m_account(account)
     , m_transport(transport)
     , m_reminders(reminders)
-    , m_indexer(m_index,
+    , m_reader(platform::createFrontTab())
+    , m_index(platform::createSearchIndex())
+    , m_indexer(*m_index,
           SearchIndexer::Sources {
               [&account] { return account.validSession(); },
               [&api](OxleSession session) { return api.fetchRecentItems(std::move(session)); },
           })
 {
-    QObject::connect(&m_reader, &AtspiFrontTab::accessibilityNeeded, &m_consent, &AccessibilityConsent::ask);
 }
 
 FrontTabSaver::Dependencies SaveTabCommand::dependencies()
 {
     return FrontTabSaver::Dependencies {
-        &m_reader,
+        m_reader.get(),
         [this] { return m_account.validSession(); },
         &m_transport,
         [this](const QString &body) { m_reminders.notifySaved(body); },

@@ -3,11 +3,10 @@
 #include "app/InstanceProtocol.h"
 #include "capture/FrontTabSaver.h"
 #include "library/SearchIndexer.h"
-#include "platform/linux/AccessibilityConsent.h"
-#include "platform/linux/AtspiFrontTab.h"
-#include "platform/linux/Fts5SearchIndex.h"
 
 #include <QCoro/QCoroTask>
+
+#include <memory>
 
 namespace oxle {
 
@@ -16,8 +15,8 @@ class OxleAPI;
 class ReminderScheduler;
 class Transport;
 
-// "Save current tab" in the running instance, and the local search index it refreshes: the front-tab reader,
-// the accessibility question, and the index. The tray entry, the hot key and `oxle --save-tab` all end here.
+// "Save current tab" in the running instance, and the local search index it refreshes: the platform's
+// front-tab reader and search index. The tray entry, the hot key and `oxle --save-tab` all end here.
 class SaveTabCommand
 {
 public:
@@ -34,9 +33,8 @@ private:
     Account &m_account;
     Transport &m_transport;
     ReminderScheduler &m_reminders;
-    AtspiFrontTab m_reader;
-    AccessibilityConsent m_consent;
-    Fts5SearchIndex m_index;
+    std::unique_ptr<FrontTab> m_reader;
+    std::unique_ptr<SearchIndex> m_index;
     SearchIndexer m_indexer;
 };
 

@@ -1,6 +1,6 @@
 #include "app/SingleInstance.h"
 
-#include "platform/linux/PeerCredentials.h"
+#include "platform/Platform.h"
 
 #include <QDir>
 #include <QFile>
@@ -189,7 +189,7 @@ QCoro::Task<void> InstanceServer::serve(QLocalSocket *rawSocket, InstanceRequest
 }
 
 InstanceClient::InstanceClient(QObject *parent)
-    : InstanceClient(&peerIsCurrentUser, parent)
+    : InstanceClient(&platform::peerIsCurrentUser, parent)
 {
 }
 

@@ -14,9 +14,13 @@ public:
     using QObject::QObject;
 
     virtual bool isHostAvailable() const = 0;
+    // Whether the first answer is in; until then "no host" may mean "not known yet". A monitor that knows at
+    // once is settled from the start; one that asks emits settled when the answer arrives.
+    virtual bool isSettled() const { return true; }
 
 Q_SIGNALS:
     void hostAvailabilityChanged(bool available);
+    void settled();
 };
 
 } // namespace oxle

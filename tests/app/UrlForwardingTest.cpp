@@ -9,7 +9,7 @@
 #include "core/AuthService.h"
 #include "core/SessionStore.h"
 #include "core/Errors.h"
-#include "platform/linux/PeerCredentials.h"
+#include "platform/Platform.h"
 #include "support/CoroTest.h"
 #include "support/MemoryKeychain.h"
 
@@ -153,7 +153,7 @@ private Q_SLOTS:
         AuthService auth(&network, config, &browser);
         Account account(&store, &auth);
         InstanceService service(account, browser);
-        InstanceServer server(runtime.path() + QStringLiteral("/oxle-instance"), &peerIsCurrentUser);
+        InstanceServer server(runtime.path() + QStringLiteral("/oxle-instance"), &platform::peerIsCurrentUser);
         server.setHandler([&service](InstanceRequest request, QPointer<QLocalSocket> asker) {
             return service.handle(std::move(request), std::move(asker));
         });
@@ -212,7 +212,7 @@ private Q_SLOTS:
         InstanceService service(account, browser);
         service.setSaveTabHandler([how] { return failingSaveTab(how); });
         const QString path = runtime.path() + QStringLiteral("/oxle-instance");
-        InstanceServer server(path, &peerIsCurrentUser);
+        InstanceServer server(path, &platform::peerIsCurrentUser);
         server.setHandler([&service](InstanceRequest request, QPointer<QLocalSocket> asker) {
             return service.handle(std::move(request), std::move(asker));
         });

@@ -1,6 +1,5 @@
 #include "platform/linux/X11GlobalHotkeys.h"
-#include "ui/GlobalHotkeysFactory.h"
-#include "ui/X11Activation.h"
+#include "platform/PlatformGui.h"
 #include "support/TestWindowManager.h"
 
 #include <QApplication>
@@ -220,7 +219,7 @@ private Q_SLOTS:
 
     void init()
     {
-        m_hotkeys = createGlobalHotkeys();
+        m_hotkeys = platform::createGlobalHotkeys();
         QVERIFY(dynamic_cast<X11GlobalHotkeys *>(m_hotkeys.get()));
     }
 
@@ -497,7 +496,7 @@ private Q_SLOTS:
         connect(m_hotkeys.get(), &GlobalHotkeys::activated, &panel, [&](quint32, quint32 timestamp) {
             pressTime = timestamp;
             panel.show();
-            activateWithTimestamp(&panel, timestamp);
+            platform::activateWithTimestamp(&panel, timestamp);
         });
         press(QStringLiteral("ctrl+alt+u"));
 

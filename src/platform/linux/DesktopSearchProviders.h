@@ -1,5 +1,7 @@
 #pragma once
 
+#include "library/SearchIndex.h"
+
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
@@ -12,20 +14,11 @@ namespace oxle {
 
 class Fts5SearchIndex;
 
-// What choosing something in the desktop's search does in the running instance.
-struct DesktopSearchActions
-{
-    // A saved item was chosen: its identifier, and the X server time of the choice (0 when unknown).
-    std::function<void(const QString &identifier, quint32 timestamp)> activate;
-    // The user asked to see the search in oxle itself: the words typed, joined by spaces.
-    std::function<void(const QString &query, quint32 timestamp)> launchSearch;
-};
-
 // The desktop's search over the local index of saved items: a KRunner runner (org.kde.krunner1) and a GNOME
 // Shell search provider (org.gnome.Shell.SearchProvider2), exported on the session bus under one name, which
 // the D-Bus service file also uses to start oxle when the desktop asks before oxle runs. The index is only
 // read, as it is on disk at each search.
-class DesktopSearchProviders : public QObject
+class DesktopSearchProviders : public QObject, public DesktopSearch
 {
     Q_OBJECT
 public:
@@ -42,7 +35,9 @@ public:
 
     // Exports both providers, then claims the name. False, with a warning in the log, when there is no bus or
     // the name or a path is taken; oxle then runs on without the desktop's search.
-    bool start(const QDBusConnection &connection = QDBusConnection::sessionBus());
+    bool start(const QDBusConnection &connection);
+    // On the session bus.
+    bool start() override { return start(QDBusConnection::sessionBus()); }
 
 private:
     void stop();

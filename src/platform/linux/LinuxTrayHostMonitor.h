@@ -28,11 +28,8 @@ public:
     bool isHostAvailable() const override { return m_statusNotifierHost || m_xembedTray; }
     bool hasStatusNotifierHost() const { return m_statusNotifierHost; }
     // Whether the session bus has answered the first question; until then "no host" may be "not known yet".
-    bool isSettled() const { return m_settled; }
-
-Q_SIGNALS:
-    // Once, after the first answer (and after any availability change it brought).
-    void settled();
+    bool isSettled() const override { return m_settled; }
+    // settled() is emitted once, after the first answer (and after any availability change it brought).
 
 private Q_SLOTS:
     void askWatcher();

@@ -1,16 +1,34 @@
-#include "ui/X11Activation.h"
+// platform/PlatformGui.h on Linux: X11 where Qt runs on an X server, the desktop portal or the toolkit on
+// Wayland.
+#include "platform/PlatformGui.h"
 
+#include "platform/linux/PortalGlobalShortcuts.h"
+#include "platform/linux/X11ClipboardText.h"
+#include "platform/linux/X11GlobalHotkeys.h"
 #include "platform/linux/X11WindowActivation.h"
 
+#include <QClipboard>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QWidget>
 #include <QWindow>
 
-namespace oxle {
+namespace oxle::platform {
 
 namespace {
+
+bool isX11()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+// Where the X server is not Qt's display (Wayland), the toolkit's clipboard is the only way in.
+QCoro::Task<std::optional<QString>> toolkitClipboardText()
+{
+    const QString text = QGuiApplication::clipboard()->text();
+    co_return text.isNull() ? std::nullopt : std::optional<QString>(text);
+}
 
 bool activateNow(QWindow *window, quint32 timestamp)
 {
@@ -53,12 +71,34 @@ private:
 
 } // namespace
 
+std::unique_ptr<GlobalHotkeys> createGlobalHotkeys()
+{
+    if (isX11()) {
+        // Qt's own connection: its event loop reads the key presses the grabs produce.
+        auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+        if (x11 && x11->connection()) {
+            return std::make_unique<X11GlobalHotkeys>(
+                x11->connection(), X11WindowActivation::defaultRoot(x11->connection()));
+        }
+    }
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return std::make_unique<PortalGlobalShortcuts>();
+    return std::make_unique<NullGlobalHotkeys>();
+}
+
+ClipboardReader clipboardReader()
+{
+    if (isX11())
+        return X11ClipboardText::reader();
+    return &toolkitClipboardText;
+}
+
 void activateWithTimestamp(QWidget *widget, quint32 timestamp)
 {
     if (!widget)
         return;
     QWidget *window = widget->window();
-    if (timestamp == 0 || QGuiApplication::platformName() != QLatin1String("xcb")) {
+    if (timestamp == 0 || !isX11()) {
         window->activateWindow();
         return;
     }
@@ -76,4 +116,4 @@ void activateWithTimestamp(QWidget *widget, quint32 timestamp)
     new ActivateWhenExposed(handle, timestamp);
 }
 
-} // namespace oxle
+} // namespace oxle::platform
