@@ -85,7 +85,7 @@ AppShell::AppShell(AccountStack &stack, QObject *parent)
 
 AppShell::~AppShell() = default;
 
-void AppShell::launch(std::optional<InstanceRequest::Kind> startRequest)
+void AppShell::launch(std::optional<InstanceRequest::Kind> startRequest, bool windowWithoutTray)
 {
     LaunchSteps steps;
     // The mirror's copy of the session now; the keychain's, which decides, once the tray is up (below).
@@ -110,10 +110,10 @@ void AppShell::launch(std::optional<InstanceRequest::Kind> startRequest)
 
     // The windows open once the keychain has confirmed the session and the mirror is up to date, never with the
     // mirror's first guess.
-    const auto openWindows = [this, startRequest] {
+    const auto openWindows = [this, startRequest, windowWithoutTray] {
         // Without a tray the main window is how the user sees that oxle runs. Whether there is one is known
         // once the session bus has answered.
-        if (!startRequest) {
+        if (!startRequest && windowWithoutTray) {
             const auto showWithoutTray = [this] {
                 if (!m_status->isTrayVisible())
                     showMainWindow();

@@ -42,7 +42,9 @@ public:
     ~AppShell() override;
 
     // The launch sequence; then what the instance was started for (the main window, settings, the panel).
-    void launch(std::optional<InstanceRequest::Kind> startRequest);
+    // windowWithoutTray: without a tray to show the icon in, the main window opens so that the user sees that
+    // oxle runs; false when nobody asked to see oxle (a start by the desktop's search).
+    void launch(std::optional<InstanceRequest::Kind> startRequest, bool windowWithoutTray = true);
 
     AppData &data() { return m_data; }
     NativeContentController &content() { return *m_content; }

@@ -325,6 +325,10 @@ int runOxle(int argc, char **argv)
     setApplicationNames();
 
     // Without a command: the running instance shows its window; otherwise this process starts it, in the tray.
+    // Started by the bus for the desktop's search: the instance is wanted, its window is not (an instance that
+    // already runs leaves it at that).
+    if (args.isEmpty() && startedByBusActivation())
+        return becomeInstance("");
     if (args.isEmpty())
         return runCommandTask(app, [] { return instanceCommand({InstanceRequest::Kind::Show, ""}); });
     const QString command = args.first();

@@ -105,3 +105,12 @@ std::optional<InstanceReply> decodeReply(const QByteArray &payload)
 }
 
 } // namespace oxle::InstanceProtocol
+
+namespace oxle {
+
+bool startedByBusActivation()
+{
+    return !qEnvironmentVariableIsEmpty("DBUS_STARTER_BUS_TYPE");
+}
+
+} // namespace oxle

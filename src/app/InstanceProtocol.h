@@ -55,4 +55,8 @@ std::optional<InstanceReply> decodeReply(const QByteArray &payload);
 
 } // namespace InstanceProtocol
 
+// Whether the session bus started this process for the service it offers (the desktop's search asking before
+// oxle runs): the bus sets DBUS_STARTER_BUS_TYPE for the programs it activates. Such a start opens no window.
+bool startedByBusActivation();
+
 } // namespace oxle

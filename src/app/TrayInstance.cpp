@@ -78,9 +78,16 @@ int runTrayInstance(int argc, char **argv)
     QApplication::setDesktopFileName(QStringLiteral("oxle"));
     QApplication::setQuitOnLastWindowClosed(false);
     const auto request = startRequest(argc, argv);
+    // Started by the bus for the desktop's search: no window at start, even without a tray. The programs this
+    // one starts (a browser) are not the bus's.
+    const bool activatedByBus = startedByBusActivation();
+    qunsetenv("DBUS_STARTER_BUS_TYPE");
+    qunsetenv("DBUS_STARTER_ADDRESS");
 
     AccountStack stack;
     if (!stack.server.listen()) {
+        if (stack.server.anotherInstanceRuns() && activatedByBus && !request)
+            return 0; // the running instance takes the bus name itself
         if (stack.server.anotherInstanceRuns())
             return forwardToRunningInstance(&app, request.value_or(InstanceRequest::Kind::Show));
         QTextStream(stderr) << stack.server.errorString() << '\n';
@@ -88,7 +95,7 @@ int runTrayInstance(int argc, char **argv)
     }
 
     AppShell shell(stack);
-    QTimer::singleShot(0, &app, [&shell, request] { shell.launch(request); });
+    QTimer::singleShot(0, &app, [&shell, request, activatedByBus] { shell.launch(request, !activatedByBus); });
     QTextStream(stdout) << "oxle is running.\n";
     return app.exec();
 }

@@ -152,6 +152,36 @@ private Q_SLOTS:
         quitInstance();
     }
 
+    // The desktop's search starts oxle through the bus when it is not running; nobody asked to see oxle then,
+    // so no window opens, tray or not. Another such start while oxle runs leaves it alone, and a plain `oxle`
+    // still shows the window.
+    void startedByTheBusOpensNoWindow()
+    {
+        QVERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(watcherName));
+        QProcessEnvironment activated = environment();
+        activated.insert(QStringLiteral("DBUS_STARTER_BUS_TYPE"), QStringLiteral("session"));
+        m_instance.setProcessEnvironment(activated);
+        m_instance.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_instance.start(QStringLiteral(OXLE_BIN), {});
+        QVERIFY(m_instance.waitForStarted());
+        QVERIFY(m_instance.waitForReadyRead(15000)); // "oxle is running."
+        const QString searchName = QStringLiteral("org.oxle.Oxle");
+        QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->isServiceRegistered(searchName), 10000);
+
+        QProcess again;
+        again.setProcessEnvironment(activated);
+        again.start(QStringLiteral(OXLE_BIN), {});
+        QVERIFY(again.waitForFinished(15000));
+        QCOMPARE(again.exitCode(), 0);
+        // The tray host's answer came long ago (the bus name is taken after it); give a window time to show.
+        QTest::qWait(1500);
+        QVERIFY(!windowShown(QStringLiteral("oxle")));
+
+        QCOMPARE(oxle({}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(windowShown(QStringLiteral("oxle")), 10000);
+        quitInstance();
+    }
+
     // With a tray the instance starts silently in it; the capture key opens the panel from anywhere, also
     // with Num Lock on, and `oxle --capture` reaches the running instance.
     void inTheTrayTheKeysOpenThePanel()
