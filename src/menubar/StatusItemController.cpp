@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMenu>
+#include <QScreen>
 #include <QPalette>
 #include <QPointer>
 #include <QSystemTrayIcon>
@@ -102,13 +103,11 @@ void StatusItemController::rebuildMenu()
     state.captureKeys = m_captureKeys;
     state.saveTabKeys = m_saveTabKeys;
 
-    // The entries go away after the current event: rebuilding often happens inside the handler of one
-    // of them (signing out), and the menu may still be finishing that action's activation.
+    // The new entries come first and the old ones go after: a menu that is open (the refresh on opening
+    // answers while it shows) and left without entries for a moment is closed by the toolkit. The old ones
+    // are deleted after the current event: rebuilding often happens inside the handler of one of them
+    // (signing out), and the menu may still be finishing that action's activation.
     const QList<QAction *> previous = m_menu->actions();
-    for (QAction *action : previous) {
-        m_menu->removeAction(action);
-        action->deleteLater();
-    }
     for (const StatusMenu::Entry &entry : StatusMenu::entries(state)) {
         if (entry.kind == StatusMenu::EntryKind::Separator) {
             m_menu->addSeparator();
@@ -128,6 +127,35 @@ void StatusItemController::rebuildMenu()
         connect(action, &QAction::triggered, this,
             [this, command = entry.command, index = entry.itemIndex] { run(command, index); });
     }
+    for (QAction *action : previous) {
+        m_menu->removeAction(action);
+        action->deleteLater();
+    }
+    keepOpenMenuOnScreen();
+}
+
+// An open menu that grew with its new entries (a longer title in Up Next) is moved back inside its screen,
+// as it was placed when it opened.
+void StatusItemController::keepOpenMenuOnScreen()
+{
+    if (!m_menu->isVisible())
+        return;
+    m_menu->adjustSize();
+    const QScreen *screen = m_menu->screen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    QRect frame = m_menu->geometry();
+    if (frame.right() > area.right())
+        frame.moveRight(area.right());
+    if (frame.bottom() > area.bottom())
+        frame.moveBottom(area.bottom());
+    if (frame.left() < area.left())
+        frame.moveLeft(area.left());
+    if (frame.top() < area.top())
+        frame.moveTop(area.top());
+    if (frame.topLeft() != m_menu->pos())
+        m_menu->move(frame.topLeft());
 }
 
 void StatusItemController::run(StatusMenu::Command command, int itemIndex)
@@ -203,6 +231,9 @@ QCoro::Task<void> StatusItemController::fetchUpNext()
     // The user signed out (or someone else signed in) while the answer was on its way: it is not theirs.
     const auto &current = m_account.session();
     if (!current || current->userId != userId)
+        co_return;
+    // Nothing new: the menu, which may be open right now, stays as it is.
+    if (briefs == m_upNext)
         co_return;
     m_upNext = briefs;
     rebuildMenu();

@@ -74,6 +74,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void keepOpenMenuOnScreen();
     void run(StatusMenu::Command command, int itemIndex);
     void onSessionChanged();
     void onHostAvailabilityChanged(bool available);

@@ -20,6 +20,7 @@
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
+#include <QScreen>
 #include <QTest>
 #include <QUrlQuery>
 
@@ -310,6 +311,32 @@ private Q_SLOTS:
         QVERIFY(waitForUpNext(0));
         QVERIFY(!find(c.menu(), "Up Next"));
         QVERIFY(!find(c.menu(), "Newest"));
+    }
+
+    // Opening the menu refreshes Up Next, and the answer arrives while the menu shows: the menu takes the new
+    // entries and stays open.
+    void anOpenMenuTakesNewEntriesAndStaysOpen()
+    {
+        signInStored();
+        m_server.setResponses({ CannedResponse::json(200, upNextBody()),
+            CannedResponse::json(200, "[{\"id\":\"z\",\"title\":\"Newest: a title far longer than any other one\","
+                                      "\"url\":\"https://z.example\"}]") });
+        StatusItemController &c = make();
+        QVERIFY(waitForUpNext(3));
+
+        // Opened at the screen's right edge, as from a tray in the top right corner.
+        const QRect area = c.menu()->screen()->availableGeometry();
+        c.menu()->popup(QPoint(area.right(), area.top())); // asks for the refresh as it opens
+        QTRY_VERIFY(c.menu()->isVisible());
+        QVERIFY(waitForUpNext(1));
+        QVERIFY(find(c.menu(), "Newest: a title far longer than any other one"));
+        QCoreApplication::processEvents();
+        QVERIFY(c.menu()->isVisible());
+        // Grown wider with the long title, it is still whole on the screen.
+        QVERIFY2(area.contains(c.menu()->geometry()),
+                 qPrintable(QStringLiteral("%1,%2 %3x%4").arg(c.menu()->x()).arg(c.menu()->y())
+                                .arg(c.menu()->width()).arg(c.menu()->height())));
+        c.menu()->hide();
     }
 
     void signInStartsTheProviderAndRefreshes_data()
