@@ -46,6 +46,9 @@ void GrowingTextEdit::updateHeight()
     for (QTextBlock block = document()->begin(); block.isValid(); block = block.next())
         lines += std::max(1, block.layout() ? block.layout()->lineCount() : 1);
     const int shown = std::clamp(lines, m_minLines, m_maxLines);
+    // Up to the last line it grows to, everything is in view: no scroll bar, which the view would otherwise
+    // show for a few pixels' difference (an empty field at its first showing).
+    setVerticalScrollBarPolicy(lines > m_maxLines ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
     const int height = heightForLines(shown);
     if (height != this->height()) {
         setFixedHeight(height);

@@ -21,6 +21,7 @@
 #include <QNetworkAccessManager>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QScrollBar>
 #include <QTest>
 
 #include <memory>
@@ -172,6 +173,22 @@ private Q_SLOTS:
         QCOMPARE(view()->statusLabel()->text(), QString());
         QCOMPARE(view()->listPicker()->currentText(), QStringLiteral("Vudevu Zoziv"));
         QCOMPARE(panel()->focusWidget(), view()->textField());
+    }
+
+    // The field grows with its text up to six lines; only beyond them does it scroll. Empty at the first
+    // opening (nothing on the clipboard), it shows no scroll bar either.
+    void fieldScrollsOnlyBeyondSixLines()
+    {
+        f->signIn();
+        open();
+        QScrollBar *bar = view()->textField()->verticalScrollBar();
+        QTest::qWait(50);
+        QVERIFY(!bar->isVisible());
+        view()->textField()->setPlainText(QStringLiteral("one\ntwo\nthree"));
+        QTest::qWait(50);
+        QVERIFY(!bar->isVisible());
+        view()->textField()->setPlainText(QStringLiteral("1\n2\n3\n4\n5\n6\n7\n8"));
+        QTRY_VERIFY(bar->isVisible());
     }
 
     void returnSubmitsAndThePanelCloses()
