@@ -2,7 +2,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
-// `oxle --version` answers the version the build was configured with (the project's VERSION in CMake).
+// `oxle --version` answers the version the build was configured with (the project's VERSION in CMake); and the
+// command line stays light.
 class VersionTest : public QObject
 {
     Q_OBJECT
@@ -20,6 +21,19 @@ private slots:
         QCOMPARE(oxle.exitCode(), 0);
         QCOMPARE(QString::fromUtf8(oxle.readAllStandardOutput()), QStringLiteral("oxle %1\n").arg(expected));
         QCOMPARE(oxle.readAllStandardError(), QByteArray());
+    }
+
+    // The command line starts in a few milliseconds because it loads no desktop libraries: no widgets, no X11,
+    // no SQLite, and no Secret Service until a command needs a secret (the keychain is a module then).
+    void commandLineLoadsNoDesktopLibraries()
+    {
+        QProcess readelf;
+        readelf.start(QStringLiteral("readelf"), {QStringLiteral("-d"), QStringLiteral(OXLE_BIN)});
+        QVERIFY2(readelf.waitForFinished(10000) && readelf.exitCode() == 0, "readelf (binutils) is needed");
+        const QString dynamic = QString::fromUtf8(readelf.readAllStandardOutput());
+        QVERIFY(dynamic.contains(QLatin1String("libQt6Core")));
+        for (const char *library : {"libQt6Widgets", "libQt6Gui", "libxcb", "libsqlite3", "libsecret", "libgcrypt"})
+            QVERIFY2(!dynamic.contains(QLatin1String(library)), library);
     }
 };
 

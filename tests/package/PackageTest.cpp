@@ -147,6 +147,8 @@ void PackageTest::holdsFile_data()
         QTest::newRow("reader plugin") << app
                                        << QStringLiteral(R"(usr/lib/([^/]+/)?oxle/oxle_reader_webengine\.so)");
     }
+    QTest::newRow("keychain module") << app
+                                     << QStringLiteral(R"(usr/lib/([^/]+/)?oxle/oxle_keychain_secret_service\.so)");
     QTest::newRow("launcher entry") << app << QStringLiteral(R"(usr/share/applications/oxle\.desktop)");
     QTest::newRow("share entry") << app << QStringLiteral(R"(usr/share/applications/oxle-share\.desktop)");
     for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {

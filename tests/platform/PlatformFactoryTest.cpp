@@ -3,8 +3,10 @@
 // anything else.
 #include "platform/Platform.h"
 #include "platform/linux/Fts5SearchIndex.h"
+#include "platform/linux/ModuleKeychain.h"
 #include "platform/linux/XdgAutostart.h"
 
+#include <QDBusConnection>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -27,6 +29,28 @@ private Q_SLOTS:
         QVERIFY(m_home.isValid());
         qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral("config")).toUtf8());
         qputenv("XDG_DATA_HOME", m_home.filePath(QStringLiteral("data")).toUtf8());
+    }
+
+    // The keychain's module (and libsecret with it) is loaded when the first secret is needed, not before; one
+    // that cannot be loaded reads as an empty keychain and takes no writes.
+    void keychainModuleLoadsOnFirstUse()
+    {
+        ModuleKeychain missing(m_home.filePath(QStringLiteral("no-such-module.so")));
+        QVERIFY(!missing.isLoaded());
+        missing.write(QStringLiteral("oxle-test"), QStringLiteral("module"), "secret");
+        QCOMPARE(missing.read(QStringLiteral("oxle-test"), QStringLiteral("module")), std::nullopt);
+        QVERIFY(!missing.isLoaded());
+
+        ModuleKeychain keychain;
+        QVERIFY(!keychain.isLoaded());
+        keychain.read(QStringLiteral("oxle-test"), QStringLiteral("module"));
+        QVERIFY(keychain.isLoaded());
+        if (QDBusConnection::sessionBus().isConnected()) { // a Secret Service is there under the test session
+            keychain.write(QStringLiteral("oxle-test"), QStringLiteral("module"), "secret");
+            QCOMPARE(keychain.read(QStringLiteral("oxle-test"), QStringLiteral("module")), QByteArray("secret"));
+            keychain.remove(QStringLiteral("oxle-test"), QStringLiteral("module"));
+            QCOMPARE(keychain.read(QStringLiteral("oxle-test"), QStringLiteral("module")), std::nullopt);
+        }
     }
 
     void loginItemStartsTheGivenProgram()

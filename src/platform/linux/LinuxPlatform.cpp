@@ -4,14 +4,14 @@
 #include "platform/Platform.h"
 
 #include "platform/linux/PeerCredentials.h"
-#include "platform/linux/SecretServiceKeychain.h"
+#include "platform/linux/ModuleKeychain.h"
 #include "platform/linux/SystemBrowser.h"
 
 namespace oxle::platform {
 
 std::unique_ptr<Keychain> createKeychain()
 {
-    return std::make_unique<SecretServiceKeychain>();
+    return std::make_unique<ModuleKeychain>();
 }
 
 bool openUrl(const QUrl &url)

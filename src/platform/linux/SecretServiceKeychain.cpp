@@ -1,12 +1,15 @@
 #include "platform/linux/SecretServiceKeychain.h"
 
-#include "platform/linux/Logging.h"
+#include <QLoggingCategory>
 
 #include <libsecret/secret.h>
 
 namespace oxle {
 
 namespace {
+
+// Built into a module of its own (SecretServiceModule.cpp), so it names its category itself.
+Q_LOGGING_CATEGORY(lcKeychain, "oxle.platform.linux.keychain", QtWarningMsg)
 
 const SecretSchema *schema()
 {
@@ -26,7 +29,7 @@ const SecretSchema *schema()
 void logError(const char *what, GError *error)
 {
     // The message names the failing call only; it never carries the secret.
-    qCDebug(lcPlatformLinux) << what << "failed:" << (error ? error->message : "unknown");
+    qCDebug(lcKeychain) << what << "failed:" << (error ? error->message : "unknown");
     if (error)
         g_error_free(error);
 }
