@@ -4,6 +4,7 @@
 #include "DbPool.h"
 #include "EnrichmentWorker.h"
 #include "Logging.h"
+#include "StopSignals.h"
 #include "PgResult.h"
 
 #include <QRegularExpression>
@@ -267,13 +268,7 @@ int runEnrichmentOnly(int argc, char **argv)
     if (!conn.error.isEmpty())
         return usageError(QStringLiteral("--db is not a connection string or URI: ") + conn.error);
 
-    // SIGTERM/SIGINT are taken with sigwait below; blocked before any thread starts so every thread inherits it.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    const sigset_t stopSignals = blockStopSignals();
 
     {
         const std::unique_ptr<PGconn, decltype(&PQfinish)> probe(PQconnectdb(conn.conninfo.c_str()), &PQfinish);

@@ -4,6 +4,7 @@
 #include "DbPool.h"
 #include "EnrichmentOnly.h"
 #include "Logging.h"
+#include "StopSignals.h"
 #include "RestRoutes.h"
 
 #if __has_include("AuthRoutes.h")
@@ -208,13 +209,7 @@ int main(int argc, char **argv)
     Context ctx;
     const Options options = parse(argc, argv, ctx);
 
-    // SIGTERM/SIGINT are taken by a dedicated thread (sigwait) so shutdown runs outside a signal handler.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    const sigset_t stopSignals = oxle::backend::blockStopSignals();
 
     oxle::backend::DbPool pool(options.db, options.poolSize);
     ctx.pool = &pool;

@@ -280,6 +280,16 @@ private:
         m_store->saveKeychain(session);
         m_account->restoreSession();
     }
+    // Asks for a valid session and records how that ended, for tests that act while it waits.
+    QCoro::Task<void> awaitValidSession(std::optional<AuthError> *failure, bool *done)
+    {
+        try {
+            co_await m_account->validSession();
+        } catch (const AuthError &error) {
+            *failure = error;
+        }
+        *done = true;
+    }
 
 private Q_SLOTS:
     void init()
@@ -365,15 +375,7 @@ private Q_SLOTS:
         m_server->setResponses({CannedResponse::json(200, R"({"access_token":"a1","refresh_token":"r1"})").after(200)});
         std::optional<AuthError> failure;
         bool done = false;
-        auto body = [&]() -> QCoro::Task<void> {
-            try {
-                co_await m_account->validSession();
-            } catch (const AuthError &error) {
-                failure = error;
-            }
-            done = true;
-        };
-        auto task = body();
+        auto task = awaitValidSession(&failure, &done);
         QTRY_COMPARE(m_server->requests().size(), 1);
         m_account->signOut();
         QTRY_VERIFY(done);
@@ -450,15 +452,7 @@ private Q_SLOTS:
         m_account->restoreSessionFromMirror();
         std::optional<AuthError> failure;
         bool done = false;
-        auto body = [&]() -> QCoro::Task<void> {
-            try {
-                co_await m_account->validSession();
-            } catch (const AuthError &error) {
-                failure = error;
-            }
-            done = true;
-        };
-        auto task = body();
+        auto task = awaitValidSession(&failure, &done);
         QTest::qWait(50);
         QVERIFY(!done);
         m_account->confirmRestoredSession();
