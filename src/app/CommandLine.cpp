@@ -111,12 +111,8 @@ QCoro::Task<void> runToExit(std::function<QCoro::Task<int>()> body, int *status)
     try {
         QCoro::Task<int> task = body();
         *status = co_await std::move(task);
-    } catch (const Error &error) {
-        failure = error.description();
-    } catch (const std::exception &error) {
-        failure = QString::fromLocal8Bit(error.what());
     } catch (...) {
-        failure = QString();
+        failure = describeCurrentException();
     }
     if (failure) {
         out().flush();

@@ -39,12 +39,8 @@ QCoro::Task<InstanceReply> InstanceService::handle(InstanceRequest request, QPoi
     try {
         QCoro::Task<InstanceReply> task = carryOut(std::move(request), std::move(asker));
         co_return co_await std::move(task);
-    } catch (const Error &error) {
-        failure = error.description();
-    } catch (const std::exception &error) {
-        failure = QString::fromLocal8Bit(error.what());
     } catch (...) {
-        failure = QString();
+        failure = describeCurrentException();
     }
     co_return InstanceReply{2, {},
                             failure->isEmpty() ? QStringLiteral("oxle could not carry out the request.")

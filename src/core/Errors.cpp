@@ -21,4 +21,17 @@ QString AuthError::description() const
     return m_message;
 }
 
+QString describeCurrentException()
+{
+    try {
+        throw;
+    } catch (const Error &error) {
+        return error.description();
+    } catch (const std::exception &error) {
+        return QString::fromLocal8Bit(error.what());
+    } catch (...) {
+        return {};
+    }
+}
+
 } // namespace oxle

@@ -18,6 +18,10 @@ private:
     mutable QByteArray m_what;
 };
 
+// Inside a catch block: the text of the exception being handled, that is an Error's description, a standard
+// exception's what(), or an empty text for anything else.
+QString describeCurrentException();
+
 // Failed backend request or sign-in.
 class AuthError : public Error
 {

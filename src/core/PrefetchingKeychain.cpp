@@ -1,26 +1,8 @@
 #include "core/PrefetchingKeychain.h"
 
+#include <QScopeGuard>
+
 namespace oxle {
-
-namespace {
-
-struct Finally
-{
-    explicit Finally(std::function<void()> f)
-        : call(std::move(f))
-    {
-    }
-    std::function<void()> call;
-    ~Finally()
-    {
-        if (call)
-            call();
-    }
-    Finally(const Finally &) = delete;
-    Finally &operator=(const Finally &) = delete;
-};
-
-} // namespace
 
 PrefetchingKeychain::PrefetchingKeychain(Keychain &inner)
     : m_inner(inner)
@@ -42,7 +24,10 @@ void PrefetchingKeychain::prefetch(const QString &service, const QString &accoun
     m_account = account;
     m_pending = std::async(std::launch::async, [this, service, account, done = std::move(done)] {
         // Told even if the read throws: whoever waits for `done` must not wait forever.
-        const Finally notify{done};
+        const auto notify = qScopeGuard([&done] {
+            if (done)
+                done();
+        });
         return m_inner.read(service, account);
     });
 }
